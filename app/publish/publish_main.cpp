@@ -1,0 +1,360 @@
+// downloader-publish: writes the info file for a folder of release files, or
+// serves the folder with its info file on 127.0.0.1 for a trial run.
+//
+// Exit status: 0 done, 1 the release cannot be published as asked (the
+// message says why), 2 the command line is wrong.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <pthread.h>
+#include <signal.h>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "app/publish/release_folder.h"
+#include "app/publish/release_server.h"
+#include "engine/info_file_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage = R"(usage: downloader-publish [options] RELEASE_DIR
+       downloader-publish serve [--port N] [--base-url-from-port] [options] RELEASE_DIR
+
+Writes the wizard's info file for the files at the top of RELEASE_DIR: every
+regular file is listed with its SHA-1 checksum and size. Symbolic links and
+folders are left out.
+
+  --base-url URL        address of RELEASE_DIR on the web server ([Downloads] Path)
+  --setup NAME          the setup program, as named once downloaded; listed first
+                        unless --order says otherwise
+  --wizard-version V    newest wizard version, digits and dots ([General] Version);
+  --wizard-name NAME      with the wizard's file name ([General] Downloader)
+  --wizard-url URL        and the address of its folder ([General] Path)
+  --title TEXT          product title line ([Info] Line1)
+  --link URL            product page ([Info] Link)
+  --info-link TEXT      caption of the link to the product page ([Info] Info Link)
+  --info-size TEXT      size text shown to the user ([Info] Info Size);
+                        default like "3 files, 120 MB in all"
+  --end1 TEXT           first closing text ([Info] End1)
+  --end2 TEXT           second closing text ([Info] End2)
+  --order A,B,C         download these files first, in this order; the others
+                        follow in name order (default: setup first, then name order)
+  --order-file FILE     the same, one name a line
+  --rename NAME         the file arriving as NAME is served as NAME.rename: RELEASE_DIR
+                        must hold NAME.rename (its checksum is listed) and no NAME.
+                        The wizard fetches NAME.rename and moves it to NAME, replacing
+                        a file of that name. Any file whose name ends in ".rename" is
+                        treated so, with or without this option.
+  -o FILE               write the info file to FILE instead of standard output; when
+                        FILE lies in RELEASE_DIR it is not listed itself
+  --help                show this text
+
+serve: serves RELEASE_DIR and the info file (as /info.ini) on 127.0.0.1 until
+interrupted, and prints the info file's address as the first line.
+  --port N              port to listen on (default: one the system picks)
+  --base-url-from-port  use this server's own address as --base-url
+
+Names are as in RELEASE_DIR (--order, --order-file, --rename) or as downloaded
+(--setup). A name the wizard could not use (empty, with "/", "\", "..", control
+characters, '#', '?', '%' or blanks at either end) stops the tool with status 1.
+)";
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct TOptions {
+    bool serve = false;
+    bool help = false;
+    std::string folder;
+    std::string output;
+    std::optional<int> port;
+    bool baseUrlFromPort = false;
+    std::vector<std::string> order;
+    std::string orderFile;
+    bool orderGiven = false;
+    std::vector<std::string> renamed;
+    TReleaseDescription release;
+};
+
+std::vector<std::string> SplitList(const std::string& aText)
+{
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = aText.find(',', start);
+        items.push_back(aText.substr(start, comma - start));
+        if (comma == std::string::npos)
+            return items;
+        start = comma + 1;
+    }
+}
+
+int ParsePort(const std::string& aText)
+{
+    std::size_t used = 0;
+    int port = -1;
+    try {
+        port = std::stoi(aText, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != aText.size() || port < 0 || port > 65535)
+        throw UsageError("--port needs a number from 0 to 65535, not " + aText);
+    return port;
+}
+
+TOptions ParseArguments(int aArgc, char** aArgv)
+{
+    TOptions options;
+    std::vector<std::string> args(aArgv + 1, aArgv + aArgc);
+    std::size_t i = 0;
+    if (!args.empty() && args[0] == "serve") {
+        options.serve = true;
+        ++i;
+    }
+    const std::map<std::string, std::string*> texts = {
+        {"--base-url", &options.release.baseUrl},       {"--setup", &options.release.setup},
+        {"--wizard-version", &options.release.wizardVersion}, {"--wizard-name", &options.release.wizardName},
+        {"--wizard-url", &options.release.wizardUrl},   {"--title", &options.release.title},
+        {"--link", &options.release.link},              {"--info-link", &options.release.infoLink},
+        {"--info-size", &options.release.infoSize},     {"--end1", &options.release.end1},
+        {"--end2", &options.release.end2},              {"-o", &options.output},
+        {"--order-file", &options.orderFile},
+    };
+    std::vector<std::string> positional;
+    for (; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        if (name.rfind("--", 0) == 0 && name.find('=') != std::string::npos) {
+            value = name.substr(name.find('=') + 1);
+            name = name.substr(0, name.find('='));
+        }
+        const auto takeValue = [&]() -> std::string {
+            if (value)
+                return *value;
+            if (i + 1 >= args.size())
+                throw UsageError(name + " needs a value");
+            return args[++i];
+        };
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+        } else if (const auto text = texts.find(name); text != texts.end()) {
+            *text->second = takeValue();
+        } else if (name == "--order") {
+            options.order = SplitList(takeValue());
+            options.orderGiven = true;
+        } else if (name == "--rename") {
+            options.renamed.push_back(takeValue());
+        } else if (options.serve && name == "--port") {
+            options.port = ParsePort(takeValue());
+        } else if (options.serve && name == "--base-url-from-port") {
+            options.baseUrlFromPort = true;
+        } else if (name == "--") {
+            positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        } else if (name.size() > 1 && name[0] == '-') {
+            throw UsageError("unknown option " + name);
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (options.help)
+        return options;
+    if (positional.size() != 1)
+        throw UsageError("give exactly one RELEASE_DIR");
+    options.folder = positional[0];
+    if (options.serve && !options.output.empty())
+        throw UsageError("serve writes no info file; -o is for the plain command");
+    if (options.orderGiven && !options.orderFile.empty())
+        throw UsageError("give --order or --order-file, not both");
+    if (options.baseUrlFromPort && !options.release.baseUrl.empty())
+        throw UsageError("give --base-url or --base-url-from-port, not both");
+    if (!options.baseUrlFromPort && options.release.baseUrl.empty())
+        throw UsageError(options.serve ? "serve needs --base-url or --base-url-from-port" : "--base-url is required");
+    return options;
+}
+
+std::vector<std::string> ReadOrderFile(const std::string& aPath)
+{
+    std::ifstream in(aPath, std::ios::binary);
+    if (!in)
+        throw std::system_error(errno, std::generic_category(), "cannot read order file " + aPath);
+    std::vector<std::string> names;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            names.push_back(line);
+    }
+    return names;
+}
+
+// The file name of aOutput when it would land inside aFolder, so that the
+// info file never lists itself.
+std::optional<std::string> OutputInside(const std::string& aFolder, const std::string& aOutput)
+{
+    if (aOutput.empty())
+        return std::nullopt;
+    std::error_code error;
+    const fs::path folder = fs::weakly_canonical(aFolder, error);
+    const fs::path parent = fs::weakly_canonical(fs::absolute(aOutput).parent_path(), error);
+    if (!error && folder == parent)
+        return fs::path(aOutput).filename().string();
+    return std::nullopt;
+}
+
+// Lists, hashes and orders the release files; aSkip names files to leave out.
+TReleaseDescription DescribeRelease(const TOptions& aOptions, const std::vector<std::string>& aSkip)
+{
+    TFolderListing listing = ListReleaseFolder(aOptions.folder, aSkip);
+    for (const std::string& note : listing.notes)
+        std::cerr << "downloader-publish: " << note << '\n';
+    for (const std::string& name : aOptions.renamed) {
+        if (const auto refusal = RefusalOfFileName(name))
+            throw std::invalid_argument("cannot use --rename \"" + name + "\": " + *refusal);
+        const std::string served = name + ".rename";
+        const bool present = std::any_of(listing.files.begin(), listing.files.end(),
+                                         [&](const TReleaseFile& aFile) { return aFile.name == served; });
+        if (!present)
+            throw std::invalid_argument("cannot list \"" + served + "\": " + aOptions.folder
+                                        + " holds no file of that name; a file renamed on arrival must be"
+                                          " served under its .rename name");
+        // Two files arriving as NAME are refused when the info file is built.
+    }
+    TReleaseDescription release = aOptions.release;
+    const std::vector<std::string> order
+        = aOptions.orderFile.empty() ? aOptions.order : ReadOrderFile(aOptions.orderFile);
+    release.files = OrderReleaseFiles(std::move(listing.files), order, release.setup);
+    return release;
+}
+
+void WriteOutput(const std::string& aOutput, const std::string& aText)
+{
+    if (aOutput.empty()) {
+        std::fwrite(aText.data(), 1, aText.size(), stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            throw std::system_error(errno, std::generic_category(), "cannot write the info file to standard output");
+        return;
+    }
+    // Written aside and moved into place, so that a server never hands out a
+    // half-written info file.
+    const std::string temporary = aOutput + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(aText.data(), static_cast<std::streamsize>(aText.size()));
+        out.close();
+        if (!out) {
+            std::remove(temporary.c_str());
+            throw std::system_error(errno, std::generic_category(), "cannot write " + temporary);
+        }
+    }
+    std::error_code error;
+    fs::rename(temporary, aOutput, error);
+    if (error) {
+        std::remove(temporary.c_str());
+        throw std::system_error(error, "cannot write " + aOutput);
+    }
+}
+
+int Publish(const TOptions& aOptions)
+{
+    std::vector<std::string> skip;
+    if (const auto inside = OutputInside(aOptions.folder, aOptions.output)) {
+        skip.push_back(*inside);
+        skip.push_back(*inside + ".tmp");
+    }
+    WriteOutput(aOptions.output, BuildInfoFile(DescribeRelease(aOptions, skip)));
+    return 0;
+}
+
+int Serve(const TOptions& aOptions)
+{
+    // Blocked before any thread starts, so that every thread inherits the
+    // mask and the signals reach only sigwait below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    const std::string infoName = fs::path(TReleaseServer::kInfoPath).filename().string();
+    TReleaseDescription release = DescribeRelease(aOptions, {infoName});
+    if (fs::exists(fs::path(aOptions.folder) / infoName))
+        std::cerr << "downloader-publish: not listed: " << infoName << " (" << TReleaseServer::kInfoPath
+                  << " serves the generated info file)\n";
+    std::map<std::string, std::string> files;
+    for (const TReleaseFile& file : release.files)
+        files.emplace(file.name, (fs::path(aOptions.folder) / file.name).string());
+
+    TReleaseServer server(std::move(files), "");
+    const int port = server.Bind(aOptions.port.value_or(0));
+    const std::string origin = "http://127.0.0.1:" + std::to_string(port);
+    if (aOptions.baseUrlFromPort)
+        release.baseUrl = origin;
+    server.SetInfoText(BuildInfoFile(release));
+
+    std::atomic<bool> failed{false}, finished{false};
+    std::thread serving([&] {
+        failed = !server.Run();
+        finished = true;
+        if (failed)
+            kill(getpid(), SIGTERM);   // wakes sigwait below
+    });
+    std::cout << origin << TReleaseServer::kInfoPath << std::endl;
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    // A stop that comes before the server has started listening is lost, so
+    // it is repeated until the server is done, within bounds.
+    for (int attempt = 0; !finished && attempt < 200; ++attempt) {
+        server.Stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    if (!finished) {
+        std::cerr << "downloader-publish: the server did not stop\n";
+        std::_Exit(1);
+    }
+    serving.join();
+    if (failed) {
+        std::cerr << "downloader-publish: cannot serve on " << origin << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int aArgc, char** aArgv)
+{
+    try {
+        const TOptions options = ParseArguments(aArgc, aArgv);
+        if (options.help) {
+            std::cout << kUsage;
+            return 0;
+        }
+        return options.serve ? Serve(options) : Publish(options);
+    } catch (const UsageError& error) {
+        std::cerr << "downloader-publish: " << error.what() << "\n(see downloader-publish --help)\n";
+        return 2;
+    } catch (const std::exception& error) {
+        std::cerr << "downloader-publish: " << error.what() << '\n';
+        return 1;
+    }
+}

@@ -1,0 +1,14 @@
+#pragma once
+// Joining names that come from a server to a local folder.
+
+#include <optional>
+#include <string>
+
+// The path of aName inside aFolder, or nothing when the result would lie
+// outside it: aName is empty, absolute, has a "." or ".." component, or runs
+// through a symbolic link that leads out of the folder. Names with
+// sub-folders are allowed; the sub-folders are not created.
+std::optional<std::string> JoinInside(const std::string& aFolder, const std::string& aName);
+
+// aName is one plain file name: no "/" and no "." or ".." on its own.
+bool IsPlainFileName(const std::string& aName);

@@ -1,0 +1,322 @@
+#include "engine/silent_mode.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "engine/destination_guess.h"
+#include "engine/progress_figures.h"
+#include "engine/tick_count.h"
+#include "platform/settings.h"
+#include "platform/shell_open.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kPollInterval{100};
+
+// Receives the worker's reports on the worker thread and hands them to the
+// printing thread; runs the stall timer on a thread of its own.
+class SilentHost : public TWorkerHost {
+public:
+    SilentHost()
+        : mTimerThread([this](std::stop_token aStop) { RunStallTimer(aStop); })
+    {
+    }
+    ~SilentHost() override
+    {
+        mTimerThread.request_stop();
+        mWake.notify_all();
+    }
+
+    void SetWorker(ThreadDownloads* aWorker)
+    {
+        std::lock_guard lock(mMutex);
+        mWorker = aWorker;
+    }
+
+    void PostProgress() noexcept override
+    {
+        {
+            std::lock_guard lock(mMutex);
+            mProgressPosted = true;
+        }
+        mWake.notify_all();
+    }
+
+    void EnableStallTimer(bool aEnabled) noexcept override
+    {
+        std::lock_guard lock(mMutex);
+        if (aEnabled && !mStallTimerEnabled)
+            mStallTimerStart = std::chrono::steady_clock::now();
+        mStallTimerEnabled = aEnabled;
+    }
+
+    void FileStarted(const std::string& aFileName, std::int32_t aNumber, std::int32_t aTotal) noexcept override
+    {
+        Say("downloading " + aFileName + " (" + std::to_string(aNumber) + " of " + std::to_string(aTotal) + ")");
+    }
+    void AttemptFailed(const std::string& aFileName, int aAttempt, const std::string& aReason) noexcept override
+    {
+        Say("attempt " + std::to_string(aAttempt) + " of " + aFileName + " failed: " + aReason);
+    }
+    void FileVerified(const std::string& aFileName) noexcept override
+    {
+        Say("verified " + aFileName);
+    }
+
+    // Waits up to aTimeout for a progress message or a report; returns the
+    // reports that arrived.
+    std::deque<std::string> Wait(std::chrono::milliseconds aTimeout)
+    {
+        std::unique_lock lock(mMutex);
+        mWake.wait_for(lock, aTimeout, [this] { return mProgressPosted || !mLines.empty(); });
+        mProgressPosted = false;
+        std::deque<std::string> lines;
+        lines.swap(mLines);
+        return lines;
+    }
+
+private:
+    void Say(std::string aLine) noexcept
+    {
+        try {
+            std::lock_guard lock(mMutex);
+            mLines.push_back(std::move(aLine));
+        } catch (...) {
+            return;  // a lost line only costs the log a line
+        }
+        mWake.notify_all();
+    }
+
+    void RunStallTimer(std::stop_token aStop)
+    {
+        std::unique_lock lock(mMutex);
+        while (!aStop.stop_requested()) {
+            mTimerWake.wait_for(lock, aStop, ThreadDownloads::kStallTimerInterval, [] { return false; });
+            if (aStop.stop_requested())
+                break;
+            const auto enabledFor = std::chrono::steady_clock::now() - mStallTimerStart;
+            if (mStallTimerEnabled && mWorker != nullptr && enabledFor >= ThreadDownloads::kStallTimerInterval)
+                mWorker->mTickCheckTimer();
+        }
+    }
+
+    std::mutex mMutex;
+    std::condition_variable mWake;
+    std::condition_variable_any mTimerWake;
+    bool mProgressPosted = false;
+    bool mStallTimerEnabled = false;
+    std::chrono::steady_clock::time_point mStallTimerStart;
+    ThreadDownloads* mWorker = nullptr;
+    std::deque<std::string> mLines;
+    std::jthread mTimerThread;  // last: stops before the fields it uses go
+};
+
+class SilentRun {
+public:
+    SilentRun(const TSilentOptions& aOptions, TWorkerEnvironment aEnvironment, std::ostream& aOut,
+              bool aTerminal, const std::atomic<bool>& aCancelRequested)
+        : mOptions(aOptions), mEnvironment(std::move(aEnvironment)), mOut(aOut), mTerminal(aTerminal),
+          mCancelRequested(aCancelRequested)
+    {
+    }
+
+    int Run();
+
+private:
+    void RunOperation(TWebOperation aOperation, bool aShowProgress);
+    void Print(const std::string& aLine);
+    void DrawProgressLine();
+    std::uint32_t Now() const { return mEnvironment.tickCount ? mEnvironment.tickCount() : MonotonicTickCount(); }
+    bool PrepareDestination(const std::string& aFolder);
+
+    const TSilentOptions& mOptions;
+    TWorkerEnvironment mEnvironment;
+    std::ostream& mOut;
+    bool mTerminal;
+    const std::atomic<bool>& mCancelRequested;
+    TDownloadData mData;
+    SilentHost mHost;
+    bool mLineDrawn = false;
+};
+
+void SilentRun::Print(const std::string& aLine)
+{
+    if (mTerminal && mLineDrawn)
+        mOut << "\r\x1b[K";
+    mLineDrawn = false;
+    mOut << aLine << '\n' << std::flush;
+}
+
+void SilentRun::DrawProgressLine()
+{
+    if (!mTerminal || !mData.MostrarProgreso() || mData.Terminado())
+        return;
+    const std::uint32_t now = Now();
+    const auto done = mData.ArchProgreso();
+    const auto max = mData.ArchProgresoMax();
+    const double filePercent = max > 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(max) : 0;
+    const double size = mData.Size();
+    const double totalPercent = size > 0 ? mData.Acumulado() * 100.0 / size : 0;
+
+    constexpr int kBarWidth = 20;
+    const int filled = static_cast<int>(std::clamp(totalPercent, 0.0, 100.0) * kBarWidth / 100.0);
+    std::string line = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] ";
+    line += std::to_string(mData.Number()) + "/" + std::to_string(mData.Total()) + " " + mData.ArchivoDown();
+    line += "  file " + PercentText(filePercent);
+    if (const double left = FileTimeLeftMs(mData, now); left > 0)
+        line += " (" + TimeOfDayText(left) + " left)";
+    line += "  total " + PercentText(totalPercent);
+    if (const double left = OverallTimeLeftMs(mData, now); left > 0)
+        line += " (" + TimeOfDayText(left) + " left)";
+    mOut << "\r\x1b[K" << line << std::flush;
+    mLineDrawn = true;
+}
+
+void SilentRun::RunOperation(TWebOperation aOperation, bool aShowProgress)
+{
+    mData.SetOperacion(aOperation);
+    mData.SetTerminado(false);
+    ThreadDownloads worker(true, mData, mHost, mEnvironment);
+    mHost.SetWorker(&worker);
+    worker.Start();
+    bool cancelSent = false;
+    // Bounded by the worker: every transfer ends by itself, by the stall
+    // timer or by the cancel sent below.
+    while (!worker.Finished()) {
+        for (const auto& line : mHost.Wait(kPollInterval))
+            Print(line);
+        if (mCancelRequested && !cancelSent) {
+            worker.CancelDownload();
+            cancelSent = true;
+        }
+        if (aShowProgress)
+            DrawProgressLine();
+    }
+    worker.WaitFor();
+    mHost.SetWorker(nullptr);
+    for (const auto& line : mHost.Wait(std::chrono::milliseconds(0)))
+        Print(line);
+    if (mTerminal && mLineDrawn) {
+        mOut << "\r\x1b[K" << std::flush;
+        mLineDrawn = false;
+    }
+}
+
+bool SilentRun::PrepareDestination(const std::string& aFolder)
+{
+    std::error_code error;
+    std::filesystem::create_directories(aFolder, error);
+    if (!std::filesystem::is_directory(aFolder)) {
+        Print("Downloader can't create the specified destination folder (" + aFolder
+              + (error ? ": " + error.message() : "") + ")");
+        return false;
+    }
+    std::string probe = aFolder + (aFolder.back() == '/' ? "" : "/") + "TmpXXXXXX";
+    const int descriptor = mkstemp(probe.data());
+    if (descriptor < 0) {
+        Print("Downloader doesn't have sufficient rights to perform this operation in destination folder. ("
+              + aFolder + ": " + std::strerror(errno) + ")");
+        return false;
+    }
+    close(descriptor);
+    unlink(probe.c_str());
+    return true;
+}
+
+int SilentRun::Run()
+{
+    SettingsRootKey = HKEY_CURRENT_USER;
+    mEnvironment.configurationPause = std::chrono::milliseconds(0);  // no page to be seen
+    mEnvironment.wizardArguments = mOptions.arguments;
+    mEnvironment.wizardArguments.push_back("1");
+    int wizardExit = -1;
+    if (!mEnvironment.shellOpen) {
+        // A newer wizard runs in this terminal and its result is ours; setup
+        // runs on its own.
+        mEnvironment.shellOpen = [this, &wizardExit](const std::string& aPath, const std::vector<std::string>& aArgs,
+                                                      const std::vector<std::string>& aEnvironment) {
+            const bool isWizard = mData.Operacion() == TWebOperation::twoDownloader;
+            const auto result = ShellOpen(aPath, aArgs, TShellOpenOptions{.wait = isWizard, .environment = aEnvironment});
+            if (isWizard)
+                wizardExit = result.started ? result.exitCode : -1;
+            else if (!result.started)
+                Print("cannot start " + aPath);
+        };
+    }
+
+    mData.SetVersionLocal(ThreadDownloads::VersionToInt(ThreadDownloads::kVersion));
+    Print("connecting");
+    RunOperation(TWebOperation::twoConfiguration, false);
+    if (mCancelRequested) {
+        Print("cancelled");
+        return static_cast<int>(TSilentExit::Cancelled);
+    }
+    if (!mData.Result() || IsBlank(mData.ArchIniRemoto())) {
+        Print(IsBlank(mData.ArchIniRemoto())
+                  ? "not connected: no info file address (set INIConfig, or give a release number)"
+                  : "not connected: cannot fetch the info file " + TrimControl(mData.ArchIniRemoto()));
+        return static_cast<int>(TSilentExit::NotConnected);
+    }
+    if (mData.Restart()) {
+        Print(mData.Mensaje() + ": starting the newer wizard");
+        RunOperation(TWebOperation::twoDownloader, false);
+        if (wizardExit < 0) {
+            Print("cannot start the newer wizard " + mData.ArchivoDownloader());
+            return static_cast<int>(TSilentExit::NotConnected);
+        }
+        return wizardExit;
+    }
+    if (!IsBlank(mData.Line1()))
+        Print(mData.Line1());
+    if (!IsBlank(mData.InfoSize()))
+        Print(mData.InfoSize());
+
+    std::string destination = mOptions.destination;
+    if (destination.empty())
+        destination = GuessDestinationFolder();
+    if (destination.empty() || !PrepareDestination(destination))
+        return static_cast<int>(TSilentExit::DestinationUnusable);
+    Print("destination " + destination);
+
+    mData.SetCarpetaDestino(destination);
+    RunOperation(TWebOperation::twoDownload, true);
+    if (mData.Cancelado() || mCancelRequested) {
+        Print("cancelled");
+        return static_cast<int>(TSilentExit::Cancelled);
+    }
+    if (!mData.Result()) {
+        Print("download failed at " + mData.ArchivoDown());
+        return static_cast<int>(TSilentExit::DownloadFailed);
+    }
+    Print("all files verified in " + destination);
+
+    if (mOptions.install) {
+        if (IsBlank(mData.ArchSetup())) {
+            Print("no setup program listed");
+        } else {
+            RunOperation(TWebOperation::twoInstall, false);
+            Print("started " + mData.ArchSetup());
+        }
+    }
+    return static_cast<int>(TSilentExit::Done);
+}
+
+} // namespace
+
+int RunSilent(const TSilentOptions& aOptions, TWorkerEnvironment aEnvironment, std::ostream& aOut,
+              bool aTerminal, const std::atomic<bool>& aCancelRequested)
+{
+    SilentRun run(aOptions, std::move(aEnvironment), aOut, aTerminal, aCancelRequested);
+    return run.Run();
+}

@@ -1,0 +1,33 @@
+#pragma once
+// The wizard without a window: configuration, self-update, download and, on
+// request, the start of setup, with progress on a terminal or a log.
+
+#include <atomic>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/thread_downloads.h"
+
+enum class TSilentExit : int {
+    Done = 0,                 // every file verified and placed (and setup started when asked)
+    Usage = 1,
+    NotConnected = 2,         // no info address, or the info file was not fetched
+    DownloadFailed = 3,
+    Cancelled = 4,
+    DestinationUnusable = 5,  // the folder cannot be created or written
+};
+
+struct TSilentOptions {
+    std::string destination;             // empty: the usual guess
+    bool install = false;                // start setup after a complete download
+    std::vector<std::string> arguments;  // the command line without the program name, for a newer wizard
+};
+
+// Runs the whole job on the calling thread's behalf and returns the exit code.
+// aCancelRequested is polled about every 100 ms (signal handlers set it).
+// aTerminal selects a redrawn one-line progress bar instead of plain lines.
+// A newer wizard, when one is offered, is started with the same arguments
+// followed by "1" and waited for; its exit code becomes the result.
+int RunSilent(const TSilentOptions& aOptions, TWorkerEnvironment aEnvironment, std::ostream& aOut,
+              bool aTerminal, const std::atomic<bool>& aCancelRequested);

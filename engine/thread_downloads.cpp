@@ -1,0 +1,595 @@
+#include "engine/thread_downloads.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "engine/ini_reader.h"
+#include "engine/safe_path.h"
+#include "engine/tick_count.h"
+#include "platform/settings.h"
+#include "platform/shell_open.h"
+#include "platform/system_helpers.h"
+#include "platform/temp_folder.h"
+#include "platform/text.h"
+#include "transfer/fetch_url_text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSettingsKey = "\\SOFTWARE\\Corvane\\Downloader";
+constexpr const char* kDefaultInfoService =
+    "http://info.corvane.invalid/cgi-local/QVDownloader_GetInfo.asp?INFOFILE=25";
+constexpr const char* kServiceQuery = "?INFOFILE=";
+constexpr const char* kUpdateNotice = "Downloader Update ";
+constexpr const char* kRenameExtension = ".rename";
+constexpr std::size_t kServiceReplySize = 10000;
+constexpr int kAttemptsPerFile = 3;
+constexpr std::uint32_t kThrottleMs = 1000;
+
+// Reads the first reply of an info service; a failed fetch gives "".
+std::string FetchServiceReply(const std::string& aAddress)
+{
+    std::string reply;
+    FetchURLText(aAddress, reply, kServiceReplySize, 0, 0);
+    return AnsiToUtf8(reply);
+}
+
+void DefaultShellOpen(const std::string& aPath, const std::vector<std::string>& aArgs,
+                      const std::vector<std::string>& aEnvironment)
+{
+    ShellOpen(aPath, aArgs, TShellOpenOptions{.environment = aEnvironment});
+}
+
+// Clears the stall timer again on every way out of a transfer.
+class StallTimerScope {
+public:
+    explicit StallTimerScope(TWorkerHost& aHost) : mHost(aHost) { mHost.EnableStallTimer(true); }
+    ~StallTimerScope() { mHost.EnableStallTimer(false); }
+    StallTimerScope(const StallTimerScope&) = delete;
+    StallTimerScope& operator=(const StallTimerScope&) = delete;
+
+private:
+    TWorkerHost& mHost;
+};
+
+} // namespace
+
+TWorkerEnvironment TWorkerEnvironment::FromProcess(const std::string& aFirstArgument)
+{
+    TWorkerEnvironment environment;
+    environment.firstArgument = aFirstArgument;
+    const char* updated = std::getenv(kSelfUpdatedVariable);
+    environment.selfUpdateAllowed = updated == nullptr || *updated == '\0';
+    return environment;
+}
+
+ThreadDownloads::ThreadDownloads(bool aCreateSuspended, TDownloadData& aDownloadData,
+                                 TWorkerHost& aHost, TWorkerEnvironment aEnvironment)
+    : mDownloadData(aDownloadData), mHost(aHost), mEnvironment(std::move(aEnvironment))
+{
+    if (!mEnvironment.shellOpen)
+        mEnvironment.shellOpen = DefaultShellOpen;
+    mDownloadData.SetRedirect(false);
+    mDownloadData.SetURLRedirected("");
+    mTickCount = Now();
+    if (!aCreateSuspended)
+        Start();
+}
+
+ThreadDownloads::~ThreadDownloads()
+{
+    WaitFor();
+}
+
+void ThreadDownloads::Start()
+{
+    if (!mThread.joinable() && !mFinished)
+        mThread = std::thread([this] { Execute(); });
+}
+
+void ThreadDownloads::SetOnTerminate(std::function<void()> aHandler)
+{
+    mOnTerminate = std::move(aHandler);
+}
+
+void ThreadDownloads::WaitFor()
+{
+    if (mThread.joinable() && mThread.get_id() != std::this_thread::get_id())
+        mThread.join();
+}
+
+std::uint32_t ThreadDownloads::Now() const
+{
+    return mEnvironment.tickCount ? mEnvironment.tickCount() : MonotonicTickCount();
+}
+
+void ThreadDownloads::Execute()
+{
+    mDownloadData.SetResult(true);
+    mDownloadData.SetCancelado(false);
+    // A cancel sent to this worker before its run began still counts: only a
+    // previous operation's cancel is forgotten here.
+    if (mTerminated)
+        mDownloadData.SetCancelado(true);
+    mDownloadData.SetTerminado(false);
+    mDownloadData.SetMostrarProgreso(false);
+    try {
+        switch (mDownloadData.Operacion()) {
+        case TWebOperation::twoConfiguration: RunConfiguration(); break;
+        case TWebOperation::twoDownloader: RunDownloaderLaunch(); break;
+        case TWebOperation::twoDownload: RunDownload(); break;
+        case TWebOperation::twoInstall: RunInstall(); break;
+        }
+    } catch (...) {
+        // An error ends the operation quietly; the outcome fields tell the rest.
+    }
+    SetDownloader(nullptr);
+    mDownloadData.SetTerminado(true);
+    mFinished = true;
+    if (mOnTerminate)
+        mOnTerminate();
+}
+
+bool ThreadDownloads::CancelDownload()
+{
+    mDownloadData.SetCancelado(true);
+    mTerminated = true;
+    {
+        std::lock_guard lock(mPauseMutex);
+    }
+    mPauseWake.notify_all();
+    AbortRunningTransfer();
+    mHost.EnableStallTimer(false);
+    return true;
+}
+
+void ThreadDownloads::mTickCheckTimer()
+{
+    if (static_cast<std::uint32_t>(Now() - mTickCount.load()) > kStallLimitMs)
+        AbortRunningTransfer();
+}
+
+void ThreadDownloads::AbortRunningTransfer()
+{
+    std::lock_guard lock(mDownloaderMutex);
+    if (mDownloader != nullptr)
+        if (auto binding = mDownloader->Binding())
+            binding->Abort();
+}
+
+void ThreadDownloads::SetDownloader(TDownLoadURL* aDownloader)
+{
+    std::lock_guard lock(mDownloaderMutex);
+    mDownloader = aDownloader;
+}
+
+void ThreadDownloads::PauseAfterConfiguration()
+{
+    std::unique_lock lock(mPauseMutex);
+    mPauseWake.wait_for(lock, mEnvironment.configurationPause, [this] { return mTerminated.load(); });
+}
+
+void ThreadDownloads::OpenWithShell(const std::string& aPath, const std::vector<std::string>& aArgs)
+{
+    std::vector<std::string> environment;
+    if (mDownloadData.Operacion() == TWebOperation::twoDownloader)
+        environment.push_back(std::string(kSelfUpdatedVariable) + "=1");
+    mEnvironment.shellOpen(aPath, aArgs, environment);
+}
+
+// ---------------------------------------------------------------------------
+// Configuration
+
+std::string ThreadDownloads::GetInfoFileURL()
+{
+    std::string embedded;
+    try {
+        embedded = mEnvironment.embeddedURL ? mEnvironment.embeddedURL() : ReadEmbeddedURL();
+    } catch (const std::exception&) {
+        // No address built in: the settings and the command line decide.
+    }
+    if (!embedded.empty())
+        return FetchServiceReply(embedded);
+
+    const HKEY root = SettingsRootKey.load();
+    const std::string infoFile = RegReadString(root, kSettingsKey, "INIConfig", "");
+    if (!IsBlank(infoFile))
+        return infoFile;
+
+    if (!IsBlank(mEnvironment.firstArgument)) {
+        std::string service = RegReadString(root, kSettingsKey, "URLConfig", "");
+        if (IsBlank(service))
+            service = kDefaultInfoService;
+        return FetchServiceReply(service + kServiceQuery + mEnvironment.firstArgument);
+    }
+    return infoFile;
+}
+
+void ThreadDownloads::RunConfiguration()
+{
+    mDownloadData.SetRestart(false);
+    const std::string address = GetInfoFileURL();
+    mDownloadData.SetArchIniRemoto(address);
+
+    std::string converted;
+    std::string name;
+    if (IsURL(address, converted)) {
+        name = ExtractURLFileName(converted);
+    } else {
+        const auto cut = address.find_last_of("\\:");
+        name = cut == std::string::npos ? address : address.substr(cut + 1);
+    }
+    // The name comes from the server: keep only its last component, so that
+    // the copy stays inside the private folder.
+    if (const auto slash = name.find_last_of('/'); slash != std::string::npos)
+        name = name.substr(slash + 1);
+    name = TrimControl(name);
+    if (!IsPlainFileName(name))
+        name = "info.ini";
+
+    std::string tempFolder;
+    try {
+        tempFolder = GetTempFolder(kTempSubFolder);
+    } catch (const std::exception&) {
+        // A private folder that cannot be trusted is as bad as no info file.
+        mDownloadData.SetResult(false);
+        return;
+    }
+    mDownloadData.SetArchIniLocal(tempFolder + name);
+
+    TDownLoadURL action;
+    SetDownloader(&action);
+    try {
+        action.SetURL(address);
+        action.SetFilename(mDownloadData.ArchIniLocal());
+        action.ExecuteTarget();
+    } catch (const std::exception&) {
+        SetDownloader(nullptr);
+        mDownloadData.SetResult(false);
+        return;
+    }
+    RenameDownloaded(action.Filename());
+
+    const TIniReader ini(mDownloadData.ArchIniLocal());
+    const std::int32_t remoteVersion = VersionToInt(ini.ReadString("General", "Version", "0"));
+    mDownloadData.SetCarpetaOrigen(ini.ReadString("Downloads", "Path", " "));
+    mDownloadData.SetArchivoDownloader(ini.ReadString("General", "Downloader", " "));
+    mDownloadData.SetArchSetup(ini.ReadString("General", "Setup", " "));
+    mDownloadData.SetCarpetaDownloader(ini.ReadString("General", "Path", " "));
+    mDownloadData.SetLine1(ini.ReadString("Info", "Line1", " "));
+    mDownloadData.SetLink(ini.ReadString("Info", "Link", " "));
+    mDownloadData.SetInfoLink(ini.ReadString("Info", "Info Link", " "));
+    mDownloadData.SetTotalFiles(ini.ReadString("Info", "Total Files", " "));
+    mDownloadData.SetInfoSize(ini.ReadString("Info", "Info Size", " "));
+    mDownloadData.SetSize(ini.ReadFloat("Info", "Size"));
+    mDownloadData.SetEnd1(ini.ReadString("Info", "End1", " "));
+    mDownloadData.SetEnd2(ini.ReadString("Info", "End2", " "));
+
+    if (remoteVersion > mDownloadData.VersionLocal() && mEnvironment.selfUpdateAllowed) {
+        const std::string wizardName = mDownloadData.ArchivoDownloader();
+        if (!IsPlainFileName(wizardName))
+            throw std::runtime_error("refusing wizard name " + wizardName);
+        action.SetURL(mDownloadData.CarpetaDownloader() + "/" + wizardName);
+        action.SetFilename(GetTempFolder(kTempSubFolder) + wizardName);
+        action.ExecuteTarget();
+        RenameDownloaded(action.Filename());
+        mDownloadData.SetRestart(true);
+        mDownloadData.SetMensaje(std::string(kUpdateNotice) + kVersion);
+    }
+    SetDownloader(nullptr);
+    PauseAfterConfiguration();
+}
+
+// ---------------------------------------------------------------------------
+// Launches
+
+void ThreadDownloads::RunDownloaderLaunch()
+{
+    const std::string name = mDownloadData.ArchivoDownloader();
+    if (mDownloadData.Cancelado() || IsBlank(name))
+        return;
+    if (!IsPlainFileName(name))
+        throw std::runtime_error("refusing wizard name " + name);
+    const std::string path = GetTempFolder(kTempSubFolder) + name;
+    mDownloadData.SetArchivoDownloader(path);
+    OpenWithShell(path, mEnvironment.wizardArguments);
+}
+
+void ThreadDownloads::RunInstall()
+{
+    const std::string setup = mDownloadData.ArchSetup();
+    if (mDownloadData.Cancelado() || IsBlank(setup))
+        return;
+    const auto path = JoinInside(mDownloadData.CarpetaDestino(), setup);
+    if (!path)
+        throw std::runtime_error("refusing setup name " + setup);
+    mDownloadData.SetArchSetup(*path);
+    OpenWithShell(*path, {});
+}
+
+// ---------------------------------------------------------------------------
+// File download
+
+void ThreadDownloads::RunDownload()
+{
+    mDownloadData.SetTotal(0);
+    mDownloadData.SetAcumulado(0);
+    mDownloadData.SetAcumuladosEnteros(0);
+    mDownloadData.SetTAcumStart(0);
+
+    const TIniReader ini(mDownloadData.ArchIniLocal());
+    std::int32_t total = 0;
+    while (ini.ValueExists("Downloads", "File" + std::to_string(total + 1)))
+        ++total;
+    mDownloadData.SetTotal(total);
+    mDownloadData.SetMostrarProgreso(true);
+    mDownloadData.SetNumber(1);
+
+    TDownLoadURL action;
+    action.SetOnDownloadProgress([this](TDownLoadURL& aSender, std::uint64_t aProgress,
+                                        std::uint64_t aProgressMax, TURLDownloadStatus aStatusCode,
+                                        const std::string& aStatusText, bool& aCancel) {
+        DownloadProgress(aSender, aProgress, aProgressMax, aStatusCode, aStatusText, aCancel);
+    });
+    SetDownloader(&action);
+
+    bool goOn = true;
+    do {
+        if (mDownloadData.Cancelado())
+            break;
+        const std::string key = "File" + std::to_string(mDownloadData.Number());
+        if (!ini.ValueExists("Downloads", key)) {
+            goOn = false;
+        } else {
+            mDownloadData.SetArchivoDown(ini.ReadString("Downloads", key, " "));
+            mDownloadData.SetArchivoHash(ini.ReadString("Checksum", key, " "));
+            if (IsBlank(mDownloadData.ArchivoDown())) {
+                goOn = false;
+            } else {
+                const std::string name = mDownloadData.ArchivoDown();
+                mHost.FileStarted(name, mDownloadData.Number(), mDownloadData.Total());
+                const auto target = JoinInside(mDownloadData.CarpetaDestino(), name);
+                if (!target) {
+                    // A name that leads out of the destination folder fails
+                    // its entry without a transfer.
+                    mDownloadData.SetResult(false);
+                    mHost.AttemptFailed(name, 1, "refusing file name " + name
+                                                     + ": it leads outside the destination folder");
+                    break;
+                }
+                const std::string source = mDownloadData.CarpetaOrigen() + "/" + name;
+                mDownloadData.SetTStart(0);
+                mDownloadData.SetRedirect(false);
+                mDownloadData.SetURLRedirected("");
+
+                int attempts = 0;
+                do {
+                    ++attempts;
+                    std::string reason;
+                    try {
+                        const std::string redirected = mDownloadData.URLRedirected();
+                        action.SetURL(mDownloadData.Redirect() && !redirected.empty() ? redirected : source);
+                        action.SetFilename(*target);
+                        {
+                            StallTimerScope stallTimer(mHost);
+                            action.ExecuteTarget();
+                        }
+                        mDownloadData.SetResult(CheckFileHash(*target, reason));
+                        // No cached copy to drop: transfers always go to the server.
+                        if (mDownloadData.Result())
+                            RenameDownloaded(*target);
+                    } catch (const std::exception& error) {
+                        mDownloadData.SetResult(false);
+                        reason = error.what();
+                        if (mDownloadData.Redirect())
+                            reason += " (redirected to " + mDownloadData.URLRedirected() + ")";
+                    }
+                    if (mDownloadData.Result())
+                        mHost.FileVerified(name);
+                    else
+                        mHost.AttemptFailed(name, attempts, reason);
+                } while (!mDownloadData.Result() && attempts < kAttemptsPerFile
+                         && !mDownloadData.Cancelado());
+
+                if (!mDownloadData.Result())
+                    break;
+                mDownloadData.SetAcumuladosEnteros(mDownloadData.Acumulado());
+            }
+        }
+        mDownloadData.SetNumber(mDownloadData.Number() + 1);
+    } while (goOn);
+
+    SetDownloader(nullptr);
+}
+
+bool ThreadDownloads::CheckFileHash(const std::string& aFileName, std::string& aReason)
+{
+    TSHA1Hasher hasher;
+    hasher.HashFile(aFileName);
+    TSHA1Digest digest;
+    hasher.GetDigest(digest);
+    const std::string expected = mDownloadData.ArchivoHash();
+    const std::string actual = DigestToHex(digest);
+    if (expected == actual)
+        return true;
+    aReason = "checksum mismatch for " + mDownloadData.ArchivoDown() + ": expected " + expected
+              + ", got " + actual;
+    return false;
+}
+
+void ThreadDownloads::DownloadProgress(TDownLoadURL& /*aSender*/, std::uint64_t aProgress,
+                                       std::uint64_t aProgressMax, TURLDownloadStatus aStatusCode,
+                                       const std::string& aStatusText, bool& aCancel)
+{
+    const std::uint32_t now = Now();
+    const bool dataArriving = aStatusCode == TURLDownloadStatus::dsDownloadingData;
+    if (!dataArriving)
+        mDownloadData.SetStatusCode(aStatusCode);
+
+    switch (aStatusCode) {
+    case TURLDownloadStatus::dsRedirecting:
+        // The next attempt goes straight to the target.
+        mDownloadData.SetRedirect(true);
+        mDownloadData.SetURLRedirected(aStatusText);
+        aCancel = true;
+        return;
+    case TURLDownloadStatus::dsBeginDownloadData:
+        mDownloadData.SetDownloadingURL(aStatusText);
+        return;
+    case TURLDownloadStatus::dsCacheFileNameAvailable:
+        mDownloadData.SetLastCacheURL(aStatusText);
+        return;
+    default:
+        break;
+    }
+
+    if (!dataArriving || static_cast<std::uint32_t>(now - mTickCount.load()) > kThrottleMs) {
+        if (mDownloadData.TStart() == 0)
+            mDownloadData.SetTStart(now);
+        if (mDownloadData.TAcumStart() == 0)
+            mDownloadData.SetTAcumStart(now);
+        mDownloadData.SetAcumulado(static_cast<double>(aProgress) + mDownloadData.AcumuladosEnteros());
+        mDownloadData.SetArchProgreso(aProgress);
+        mDownloadData.SetArchProgresoMax(aProgressMax);
+        mDownloadData.SetStatusCode(aStatusCode);
+        mDownloadData.SetStatusText(aStatusText);
+        mTickCount = now;
+        mHost.PostProgress();
+    }
+
+    aCancel = mDownloadData.Cancelado();
+    if (aCancel)
+        mTerminated = true;
+}
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+std::int32_t ThreadDownloads::VersionToInt(const std::string& aVersion)
+{
+    std::string digits;
+    for (char c : aVersion)
+        if (c != '.')
+            digits += c;
+
+    std::size_t i = 0;
+    while (i < digits.size() && (digits[i] == ' ' || digits[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < digits.size() && (digits[i] == '+' || digits[i] == '-'))
+        negative = digits[i++] == '-';
+    int base = 10;
+    if (i < digits.size() && digits[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i + 1 < digits.size() && digits[i] == '0' && (digits[i + 1] == 'x' || digits[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i == digits.size())
+        throw std::invalid_argument("'" + aVersion + "' is not a valid integer value");
+
+    std::int64_t value = 0;
+    const std::int64_t limit = base == 16 ? 0xFFFFFFFFLL : 0x80000000LL;
+    for (; i < digits.size(); ++i) {
+        const char c = digits[i];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            throw std::invalid_argument("'" + aVersion + "' is not a valid integer value");
+        value = value * base + digit;
+        if (value > limit)
+            throw std::invalid_argument("'" + aVersion + "' is not a valid integer value");
+    }
+    if (base == 10 && !negative && value > 0x7FFFFFFFLL)
+        throw std::invalid_argument("'" + aVersion + "' is not a valid integer value");
+    const auto result = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    return negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(result)) : result;
+}
+
+std::string ThreadDownloads::GetTempFolder(const std::string& aFolderName)
+{
+    std::string sub;
+    if (!IsBlank(aFolderName)) {
+        std::string name = aFolderName;
+        while (!name.empty() && name.back() == '/')
+            name.pop_back();
+        const auto slash = name.find_last_of('/');
+        sub = (slash == std::string::npos ? name : name.substr(slash + 1)) + "/";
+    }
+    std::string temp = UserTempFolder();
+    if (temp.empty() || temp.back() != '/')
+        temp += '/';
+    const std::string folder = temp + sub;
+    EnsurePrivateFolder(folder);
+    return folder;
+}
+
+bool ThreadDownloads::IsURL(const std::string& aAddress, std::string& aConverted)
+{
+    aConverted = aAddress;
+    if (aAddress.find('/') == std::string::npos)
+        return false;
+    for (char& c : aConverted)
+        if (c == '\\')
+            c = '/';
+    return true;
+}
+
+std::string ThreadDownloads::ExtractURLFileName(const std::string& aAddress)
+{
+    std::vector<std::string> segments;
+    std::string current;
+    char quote = 0;
+    auto flush = [&] {
+        std::size_t skip = 0;
+        while (skip < current.size() && (current[skip] == '\r' || current[skip] == '\n'))
+            ++skip;
+        current.erase(0, skip);
+        if (!current.empty())
+            segments.push_back(current);
+        current.clear();
+    };
+    for (char c : aAddress) {
+        if (quote != 0) {
+            current += c;
+            if (c == quote)
+                quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+            current += c;
+        } else if (c == '/' || c == '\r' || c == '\n') {
+            flush();
+        } else {
+            current += c;
+        }
+    }
+    flush();
+    return segments.empty() ? aAddress : segments.back();
+}
+
+bool ThreadDownloads::RenameDownloaded(const std::string& aFileName)
+{
+    try {
+        const fs::path path(aFileName);
+        if (path.extension().string() != kRenameExtension)
+            return true;
+        fs::path target = path;
+        target.replace_extension();
+        std::error_code error;
+        if (fs::exists(target, error))
+            fs::remove(target, error);
+        fs::rename(path, target, error);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}

@@ -1,0 +1,144 @@
+#pragma once
+// The worker: runs one operation of the record's Operacion on a thread of its
+// own and writes everything it learns back into the record.
+//
+// Threads: the constructor, Start, CancelDownload, mTickCheckTimer and the
+// destructor may be called from any one controlling thread (the window's, or
+// the silent mode's main thread); Execute and DownloadProgress run on the
+// worker thread. The record must outlive the worker: the destructor cancels
+// nothing but joins the thread, so a caller that wants a quick end calls
+// CancelDownload first.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "components/sha1.h"
+#include "engine/download_data.h"
+#include "transfer/download_url.h"
+
+// What the controlling side provides. Members are called on the worker thread
+// (EnableStallTimer(false) also from the thread that calls CancelDownload) and
+// must not block.
+class TWorkerHost {
+public:
+    virtual ~TWorkerHost() = default;
+    // Tells the window to read the record again (the progress message).
+    virtual void PostProgress() noexcept = 0;
+    // While enabled, the host calls ThreadDownloads::mTickCheckTimer every
+    // kStallTimerInterval on its own thread.
+    virtual void EnableStallTimer(bool aEnabled) noexcept = 0;
+
+    // Reports for a log or a terminal; the window needs none of them.
+    virtual void FileStarted(const std::string& /*aFileName*/, std::int32_t /*aNumber*/,
+                             std::int32_t /*aTotal*/) noexcept {}
+    virtual void AttemptFailed(const std::string& /*aFileName*/, int /*aAttempt*/,
+                               const std::string& /*aReason*/) noexcept {}
+    virtual void FileVerified(const std::string& /*aFileName*/) noexcept {}
+};
+
+// Starts a program or document as the desktop's "open" verb does. aEnvironment
+// holds extra NAME=VALUE entries for the started program.
+using TShellOpen = std::function<void(const std::string& aPath, const std::vector<std::string>& aArgs,
+                                      const std::vector<std::string>& aEnvironment)>;
+
+// Set in the environment of a wizard started by a self-update, so that it does
+// not update itself again: a server that announces a newer version but still
+// serves the old wizard would otherwise start an endless chain of wizards.
+inline constexpr const char* kSelfUpdatedVariable = "DOWNLOADER_SELF_UPDATED";
+
+// What the worker takes from the process; tests replace the clock, the pause
+// and the launcher.
+struct TWorkerEnvironment {
+    std::string firstArgument;                        // first positional command-line argument
+    std::function<std::string()> embeddedURL;         // empty: the address built into the program
+    std::function<std::uint32_t()> tickCount;         // empty: the monotonic millisecond clock
+    std::chrono::milliseconds configurationPause{1000};
+    TShellOpen shellOpen;                              // empty: platform ShellOpen, not waited for
+    std::vector<std::string> wizardArguments{"1"};    // given to a newer wizard
+    bool selfUpdateAllowed = true;                     // false in a wizard started by a self-update
+
+    // The environment of this process: the first positional argument is the
+    // release number, and kSelfUpdatedVariable forbids another self-update.
+    static TWorkerEnvironment FromProcess(const std::string& aFirstArgument);
+};
+
+class ThreadDownloads {
+public:
+    static constexpr const char* kVersion = "3.01";
+    static constexpr const char* kTempSubFolder = "Downloader";
+    static constexpr std::chrono::milliseconds kStallTimerInterval{10000};
+    static constexpr std::uint32_t kStallLimitMs = 60000;
+
+    ThreadDownloads(bool aCreateSuspended, TDownloadData& aDownloadData, TWorkerHost& aHost,
+                    TWorkerEnvironment aEnvironment = {});
+    ~ThreadDownloads();  // joins the worker thread
+    ThreadDownloads(const ThreadDownloads&) = delete;
+    ThreadDownloads& operator=(const ThreadDownloads&) = delete;
+
+    void Start();
+    // Runs on the worker thread after the operation has ended and Terminado
+    // is set; the window turns it into its termination event.
+    void SetOnTerminate(std::function<void()> aHandler);
+    bool Finished() const { return mFinished.load(); }
+    void WaitFor();
+
+    // Any thread. Sets Cancelado and aborts the running transfer. Always true.
+    bool CancelDownload();
+    // The stall timer's tick: aborts a transfer that has recorded no progress
+    // for more than kStallLimitMs.
+    void mTickCheckTimer();
+
+    // Throws std::invalid_argument when the text without its dots is not an integer.
+    static std::int32_t VersionToInt(const std::string& aVersion);
+
+    // Helpers shared by the operations; public so that tests reach them.
+    static std::string GetTempFolder(const std::string& aFolderName);
+    static bool IsURL(const std::string& aAddress, std::string& aConverted);
+    static std::string ExtractURLFileName(const std::string& aAddress);
+    static bool RenameDownloaded(const std::string& aFileName);
+
+    // The transfer's progress event (worker thread).
+    void DownloadProgress(TDownLoadURL& aSender, std::uint64_t aProgress, std::uint64_t aProgressMax,
+                          TURLDownloadStatus aStatusCode, const std::string& aStatusText, bool& aCancel);
+
+private:
+    void Execute();
+    void RunConfiguration();
+    void RunDownloaderLaunch();
+    void RunDownload();
+    void RunInstall();
+    std::string GetInfoFileURL();
+    // True when the file's SHA-1 text equals ArchivoHash; otherwise aReason
+    // tells why.
+    bool CheckFileHash(const std::string& aFileName, std::string& aReason);
+    std::uint32_t Now() const;
+    void OpenWithShell(const std::string& aPath, const std::vector<std::string>& aArgs);
+    void SetDownloader(TDownLoadURL* aDownloader);
+    void AbortRunningTransfer();
+    void PauseAfterConfiguration();
+
+    TDownloadData& mDownloadData;
+    TWorkerHost& mHost;
+    TWorkerEnvironment mEnvironment;
+    std::atomic<std::uint32_t> mTickCount{0};
+    std::atomic<bool> mTerminated{false};
+    std::atomic<bool> mFinished{false};
+    std::mutex mPauseMutex;
+    std::condition_variable mPauseWake;
+    std::function<void()> mOnTerminate;
+
+    // The download action of the running transfer; guarded so that
+    // CancelDownload and the stall timer never reach a released action.
+    std::mutex mDownloaderMutex;
+    TDownLoadURL* mDownloader = nullptr;
+
+    std::thread mThread;
+};

@@ -1,0 +1,369 @@
+#include "platform/settings.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix_util.h"
+
+namespace fs = std::filesystem;
+
+std::atomic<HKEY> SettingsRootKey{0};
+
+namespace {
+
+constexpr std::uint32_t KEY_SET_VALUE = 0x0002;
+constexpr unsigned kFolderMode = 0700;
+
+std::string ErrnoText(int aError)
+{
+    return std::error_code(aError, std::generic_category()).message();
+}
+
+// One notice per process: a broken file would otherwise be reported on every
+// read, and the user needs to hear it only once to mend it.
+void TellUnreadable(const fs::path& aHive, const std::string& aReason)
+{
+    static std::atomic<bool> told{false};
+    if (told.exchange(true))
+        return;
+    const std::string notice = "downloader: cannot read settings file " + aHive.string() + ": " + aReason + "\n";
+    std::fputs(notice.c_str(), stderr);
+}
+
+// A missing file is an empty hive. nullopt when the file is there but cannot
+// be read or understood.
+std::optional<TRegistryHive> LoadHive(const fs::path& aHive)
+{
+    UniqueFd file{open(aHive.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (!file) {
+        if (errno == ENOENT)
+            return TRegistryHive{};
+        TellUnreadable(aHive, ErrnoText(errno));
+        return std::nullopt;
+    }
+    std::string bytes;
+    char buffer[16384];
+    while (true) {
+        const ssize_t count = read(file.Get(), buffer, sizeof buffer);
+        if (count == 0)
+            break;
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            TellUnreadable(aHive, ErrnoText(errno));
+            return std::nullopt;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+    try {
+        return TRegistryHive::Parse(bytes);
+    } catch (const THiveFormatError& error) {
+        TellUnreadable(aHive, error.what());
+        return std::nullopt;
+    }
+}
+
+bool WriteAll(int aFd, std::string_view aText)
+{
+    while (!aText.empty()) {
+        const ssize_t count = write(aFd, aText.data(), aText.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        aText.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+// Readers see either the old file or the new one, never a part of either, and
+// a crash leaves at worst a stray temporary file next to the hive.
+bool ReplaceFile(const fs::path& aTarget, std::string_view aText)
+{
+    std::string temporary = aTarget.string() + ".XXXXXX";
+    UniqueFd file{mkostemp(temporary.data(), O_CLOEXEC)};
+    if (!file)
+        return false;
+    bool written = WriteAll(file.Get(), aText) && fsync(file.Get()) == 0;
+    written = file.Close() && written;
+    if (!written || rename(temporary.c_str(), aTarget.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    // The rename lasts through a power cut only once the folder is on disk.
+    UniqueFd folder{open(aTarget.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (folder)
+        fsync(folder.Get());
+    return true;
+}
+
+// Applies aChange to the hive as it is on disk at this moment and writes the
+// result back when aChange reports a change. The lock covers the read as well
+// as the write, so a value that another process wrote meanwhile is kept.
+// false when the hive cannot be read or written; nothing is written then.
+bool ChangeHive(const fs::path& aHive, const std::function<bool(TRegistryHive&)>& aChange)
+{
+    const fs::path folder = aHive.parent_path();
+    try {
+        CreateFolders(folder, kFolderMode);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    UniqueFd lock{open((aHive.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)};
+    if (!lock)
+        return false;
+    while (flock(lock.Get(), LOCK_EX) != 0)
+        if (errno != EINTR)
+            return false;
+    // The lock file may be writable where the folder is not any more; and a
+    // hive file the user made read-only is to stay as it is.
+    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return false;
+    if (faccessat(AT_FDCWD, aHive.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+        return false;
+    std::optional<TRegistryHive> hive = LoadHive(aHive);
+    if (!hive)
+        return false;
+    if (!aChange(*hive))
+        return true;
+    const std::string text = hive->Format();
+    // Names with line breaks have no form in the file. Checking the result
+    // here, rather than every name on the way in, guarantees that no write
+    // leaves a file that the next read rejects.
+    try {
+        TRegistryHive::Parse(text);
+    } catch (const THiveFormatError&) {
+        return false;
+    }
+    return ReplaceFile(aHive, text);
+}
+
+std::string RootName(HKEY aRootKey)
+{
+    return aRootKey == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "";
+}
+
+[[noreturn]] void ThrowInvalidType(const std::string& aName)
+{
+    throw ERegistryException("Invalid data type for '" + aName + "'");
+}
+
+[[noreturn]] void ThrowGetFailed(const std::string& aName)
+{
+    throw ERegistryException("Failed to get data for '" + aName + "'");
+}
+
+[[noreturn]] void ThrowSetFailed(const std::string& aName)
+{
+    throw ERegistryException("Failed to set data for '" + aName + "'");
+}
+
+std::int32_t LittleEndian32(const std::uint8_t* aBytes)
+{
+    std::uint32_t number = 0;
+    for (int i = 3; i >= 0; --i)
+        number = (number << 8) | aBytes[i];
+    return static_cast<std::int32_t>(number);
+}
+
+} // namespace
+
+fs::path UserHivePath()
+{
+    return XdgBaseFolder("XDG_CONFIG_HOME", ".config") / "Corvane" / "user.reg";
+}
+
+std::string RegReadString(HKEY aRootKey, const std::string& aKeyPath, const std::string& aValueName,
+                          const std::string& aDefault)
+{
+    HRegistry registry(KEY_READ);
+    registry.SetRootKey(aRootKey);
+    if (!registry.OpenKey(aKeyPath, false) || !registry.ValueExists(aValueName))
+        return aDefault;
+    return registry.ReadString(aValueName);
+}
+
+bool RegWriteString(HKEY aRootKey, const std::string& aKeyPath, const std::string& aValueName,
+                    const std::string& aText)
+{
+    HRegistry registry;
+    registry.SetRootKey(aRootKey);
+    if (!registry.OpenKey(aKeyPath, true))
+        return false;
+    registry.WriteString(aValueName, aText);
+    return true;
+}
+
+HRegistry::HRegistry(std::uint32_t aAccess) : mAccess(aAccess) {}
+
+void HRegistry::SetRootKey(HKEY aRootKey)
+{
+    CloseKey();
+    mRootKey = aRootKey;
+}
+
+bool HRegistry::OpenKey(const std::string& aKey, bool aCanCreate)
+{
+    const std::string root = RootName(mRootKey);
+    if (root.empty())
+        return false;
+    // A path without the leading "\" goes on from the open key.
+    std::string name = (aKey.empty() || aKey.front() == '\\' || mKeyName.empty()) ? root : mKeyName;
+    std::string_view relative = aKey;
+    if (!relative.empty() && relative.front() == '\\')
+        relative.remove_prefix(1);
+    if (!relative.empty() && relative.back() == '\\')
+        relative.remove_suffix(1);
+    if (!relative.empty()) {
+        if (relative.front() == '\\' || relative.find("\\\\") != std::string_view::npos)
+            return false;
+        name += "\\";
+        name += relative;
+    }
+
+    const fs::path hivePath = UserHivePath();
+    TRegKey values{name, {}};
+    auto takeKey = [&](TRegistryHive& aHive) {
+        const bool exists = SameRegistryName(name, root) || aHive.KeyExists(name);
+        if (!exists && aCanCreate)
+            aHive.CreateKey(name);
+        if (const TRegKey* key = aHive.FindKey(name))
+            values = *key;
+        return exists;
+    };
+    if (aCanCreate) {
+        // A key that is there already changes nothing, but the write rights
+        // are checked all the same: opening for writing must fail where a
+        // write would.
+        if (!ChangeHive(hivePath, [&](TRegistryHive& aHive) { return !takeKey(aHive); }))
+            return false;
+    } else {
+        std::optional<TRegistryHive> hive = LoadHive(hivePath);
+        if (!hive || !takeKey(*hive))
+            return false;
+    }
+    CloseKey();
+    mHivePath = hivePath;
+    mKeyName = std::move(name);
+    mValues = std::move(values);
+    return true;
+}
+
+void HRegistry::CloseKey()
+{
+    mKeyName.clear();
+    mValues.reset();
+}
+
+const TRegValue* HRegistry::FindValue(const std::string& aName) const
+{
+    return mValues ? mValues->Find(aName) : nullptr;
+}
+
+bool HRegistry::ValueExists(const std::string& aName) const
+{
+    return FindValue(aName) != nullptr;
+}
+
+std::string HRegistry::ReadString(const std::string& aName) const
+{
+    const TRegValue* value = FindValue(aName);
+    if (value == nullptr || value->data.empty())
+        return "";
+    if (value->type != REG_SZ && value->type != REG_EXPAND_SZ)
+        ThrowInvalidType(aName);
+    return TextOfValue(*value);
+}
+
+void HRegistry::WriteString(const std::string& aName, const std::string& aValue)
+{
+    WriteValue(aName, MakeTextValue(aValue));
+}
+
+std::int32_t HRegistry::ReadInteger(const std::string& aName) const
+{
+    const TRegValue* value = FindValue(aName);
+    if (value == nullptr || value->data.size() > 4)
+        ThrowGetFailed(aName);
+    if (value->type != REG_DWORD)
+        ThrowInvalidType(aName);
+    std::uint8_t bytes[4] = {};
+    std::copy(value->data.begin(), value->data.end(), bytes);
+    return LittleEndian32(bytes);
+}
+
+bool HRegistry::ReadBoolDef(const std::string& aName, bool aDefault) const
+{
+    return ValueExists(aName) ? ReadInteger(aName) != 0 : aDefault;
+}
+
+std::int32_t HRegistry::ReadIntegerDef(const std::string& aName, std::int32_t aDefault) const
+{
+    return ValueExists(aName) ? ReadInteger(aName) : aDefault;
+}
+
+std::string HRegistry::ReadStringDef(const std::string& aName, const std::string& aDefault) const
+{
+    return ValueExists(aName) ? ReadString(aName) : aDefault;
+}
+
+TPoint HRegistry::ReadPoint(const std::string& aName) const
+{
+    std::uint8_t bytes[8] = {};
+    if (const TRegValue* value = FindValue(aName)) {
+        if (value->type == REG_SZ || value->type == REG_EXPAND_SZ || value->type == REG_DWORD
+            || value->data.size() > sizeof bytes)
+            ThrowInvalidType(aName);
+        std::copy(value->data.begin(), value->data.end(), bytes);
+    }
+    return TPoint{LittleEndian32(bytes), LittleEndian32(bytes + 4)};
+}
+
+TPoint HRegistry::ReadPointDef(const std::string& aName, const TPoint& aDefault) const
+{
+    return ValueExists(aName) ? ReadPoint(aName) : aDefault;
+}
+
+void HRegistry::WritePoint(const std::string& aName, const TPoint& aPoint)
+{
+    TRegValue value;
+    value.type = REG_BINARY;
+    for (const std::int32_t coordinate : {aPoint.X, aPoint.Y})
+        for (int i = 0; i < 4; ++i)
+            value.data.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(coordinate) >> (8 * i)));
+    WriteValue(aName, std::move(value));
+}
+
+std::string HRegistry::ReadWideString(const std::string& aName) const
+{
+    return ReadString(aName);
+}
+
+void HRegistry::WriteWideString(const std::string& aName, const std::string& aStr)
+{
+    WriteString(aName, aStr);
+}
+
+void HRegistry::WriteValue(const std::string& aName, TRegValue aValue)
+{
+    if (!mValues || (mAccess & KEY_SET_VALUE) == 0)
+        ThrowSetFailed(aName);
+    bool written = false;
+    try {
+        // The key is created again if another process removed it meanwhile.
+        written = ChangeHive(mHivePath, [&](TRegistryHive& aHive) {
+            aHive.CreateKey(mKeyName).Set(aName, aValue);
+            return true;
+        });
+    } catch (const std::exception&) {
+        written = false;   // out of memory while formatting: the file is untouched
+    }
+    if (!written)
+        ThrowSetFailed(aName);
+    mValues->Set(aName, std::move(aValue));
+}

@@ -1,0 +1,163 @@
+#include "platform/shell_open.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/posix_util.h"
+
+extern char** environ;
+
+namespace {
+
+class SpawnSetup {
+public:
+    SpawnSetup()
+    {
+        posix_spawn_file_actions_init(&mActions);
+        posix_spawnattr_init(&mAttributes);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+    ~SpawnSetup()
+    {
+        posix_spawnattr_destroy(&mAttributes);
+        posix_spawn_file_actions_destroy(&mActions);
+    }
+    posix_spawn_file_actions_t* Actions() { return &mActions; }
+    posix_spawnattr_t* Attributes() { return &mAttributes; }
+
+private:
+    posix_spawn_file_actions_t mActions;
+    posix_spawnattr_t mAttributes;
+};
+
+std::string VariableName(const std::string& aEntry)
+{
+    return aEntry.substr(0, aEntry.find('='));
+}
+
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& aExtra)
+{
+    std::vector<std::string> result;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const std::string text = *entry;
+        const bool overridden = std::any_of(aExtra.begin(), aExtra.end(), [&](const std::string& aOther) {
+            return VariableName(aOther) == VariableName(text);
+        });
+        if (!overridden)
+            result.push_back(text);
+    }
+    result.insert(result.end(), aExtra.begin(), aExtra.end());
+    return result;
+}
+
+std::vector<char*> PointersTo(std::vector<std::string>& aTexts)
+{
+    std::vector<char*> pointers;
+    for (std::string& text : aTexts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+int ExitCodeOf(int aStatus)
+{
+    if (WIFEXITED(aStatus))
+        return WEXITSTATUS(aStatus);
+    if (WIFSIGNALED(aStatus))
+        return 128 + WTERMSIG(aStatus);
+    return -1;
+}
+
+int WaitFor(pid_t aChild)
+{
+    int status = 0;
+    while (waitpid(aChild, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return ExitCodeOf(status);
+}
+
+} // namespace
+
+bool IsExecutableImage(const std::string& aPath)
+{
+    // O_NONBLOCK: a FIFO under that name must not hang the caller.
+    UniqueFd file{open(aPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    if (!file)
+        return false;
+    char head[4] = {};
+    std::size_t have = 0;
+    while (have < sizeof head) {
+        const ssize_t count = read(file.Get(), head + have, sizeof head - have);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        have += static_cast<std::size_t>(count);
+    }
+    return (have >= 2 && head[0] == '#' && head[1] == '!')
+        || (have == 4 && head[0] == '\x7f' && head[1] == 'E' && head[2] == 'L' && head[3] == 'F');
+}
+
+TShellOpenResult ShellOpen(const std::string& aPath, const std::vector<std::string>& aArgs,
+                           const TShellOpenOptions& aOptions)
+{
+    struct stat info{};
+    const bool direct = stat(aPath.c_str(), &info) == 0 && S_ISREG(info.st_mode) && IsExecutableImage(aPath);
+    std::vector<std::string> arguments;
+    if (direct) {
+        // Downloads arrive without the execute bit; a failure here shows up
+        // as a failed start below.
+        if ((info.st_mode & S_IXUSR) == 0)
+            chmod(aPath.c_str(), (info.st_mode & 07777) | S_IXUSR);
+        arguments.push_back(aPath);
+        arguments.insert(arguments.end(), aArgs.begin(), aArgs.end());
+    } else {
+        arguments.push_back(aOptions.opener);
+        // The opener would take a name that starts with "-" for an option.
+        arguments.push_back(aPath.starts_with('-') ? "./" + aPath : aPath);
+    }
+    std::vector<std::string> environment = ChildEnvironment(aOptions.environment);
+    std::vector<char*> argv = PointersTo(arguments);
+    std::vector<char*> envp = PointersTo(environment);
+
+    SpawnSetup setup;
+    if (!aOptions.wait)
+        posix_spawn_file_actions_addopen(setup.Actions(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // The child starts with no blocked signals and with SIGPIPE at its
+    // default, whatever this process set up for its own threads and sockets.
+    sigset_t noSignals;
+    sigset_t defaultSignals;
+    sigemptyset(&noSignals);
+    sigemptyset(&defaultSignals);
+    sigaddset(&defaultSignals, SIGPIPE);
+    posix_spawnattr_setsigmask(setup.Attributes(), &noSignals);
+    posix_spawnattr_setsigdefault(setup.Attributes(), &defaultSignals);
+    posix_spawnattr_setflags(setup.Attributes(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t child = 0;
+    const int failure = direct
+        ? posix_spawn(&child, aPath.c_str(), setup.Actions(), setup.Attributes(), argv.data(), envp.data())
+        : posix_spawnp(&child, aOptions.opener.c_str(), setup.Actions(), setup.Attributes(), argv.data(),
+                       envp.data());
+    if (failure != 0)
+        return {};
+    if (aOptions.wait)
+        return {true, WaitFor(child)};
+    try {
+        std::thread([child] { WaitFor(child); }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the child stays a zombie until this process
+        // ends, which is harmless next to not starting it.
+    }
+    return {true, -1};
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Starts a program, or opens a document or address with the desktop's default
+// application, as the "open" verb of a file manager does. No shell is
+// involved, so names with blanks or quotes need no care.
+
+#include <string>
+#include <vector>
+
+struct TShellOpenOptions {
+    bool wait = false;                       // wait for the started program and report its exit code
+    std::vector<std::string> environment;    // extra NAME=VALUE entries for the child
+    std::string opener = "xdg-open";         // the desktop's default opener
+};
+
+struct TShellOpenResult {
+    bool started = false;
+    int exitCode = -1;   // with wait only: the exit status, or 128 + signal number
+};
+
+// A regular file that IsExecutableImage gets its owner's execute bit (a
+// downloaded file comes without it) and runs with aArgs, argv[0] being aPath.
+// Anything else, addresses included, goes to aOptions.opener; aArgs are then
+// not used. Without wait the child's stdin is /dev/null and it is reaped in
+// the background, so it never lingers as a zombie.
+// Threads: any.
+TShellOpenResult ShellOpen(const std::string& aPath, const std::vector<std::string>& aArgs,
+                           const TShellOpenOptions& aOptions = {});
+
+// An ELF program or a script that starts with "#!". false when unreadable.
+bool IsExecutableImage(const std::string& aPath);

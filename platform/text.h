@@ -1,0 +1,23 @@
+#pragma once
+// Text rules shared by every layer. Texts are UTF-8 std::string throughout.
+
+#include <string>
+#include <string_view>
+
+// True when every byte is a space or a control character (code 32 or less);
+// an empty text is blank too.
+bool IsBlank(std::string_view aText);
+
+// Removes leading and trailing characters of code 32 or less.
+std::string TrimControl(std::string_view aText);
+
+bool IsValidUtf8(std::string_view aBytes);
+
+// Bytes from outside (info files, server replies, built-in resources) carry no
+// encoding tag: they are UTF-8 when they are valid UTF-8, else Windows-1252.
+// Returns UTF-8.
+std::string AnsiToUtf8(std::string_view aBytes);
+
+// Unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view aText);
+std::u16string Utf8ToUtf16(std::string_view aText);

@@ -1,0 +1,373 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/engine/engine_test_support.h"
+
+namespace {
+
+const std::vector<ServedFile> kThreeFiles = {
+    {"setup.sh", "#!/bin/sh\nexit 0\n"},
+    {"data1.cab", std::string(300000, 'd')},
+    {"data2.cab", std::string(70000, 'e')},
+};
+
+// aGood, except that the first request gets aFirst.
+Reply FirstThen(Reply aFirst, Reply aGood)
+{
+    aGood.failTimes = 1;
+    aGood.failReply = std::make_shared<const Reply>(std::move(aFirst));
+    return aGood;
+}
+
+// Waits (bounded) until aCondition holds.
+template <typename Condition>
+bool WaitUntil(Condition aCondition, std::chrono::seconds aLimit = std::chrono::seconds(10))
+{
+    const auto end = std::chrono::steady_clock::now() + aLimit;
+    while (!aCondition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+} // namespace
+
+class EngineFlow : public EngineSandbox {};
+
+TEST_F(EngineFlow, ThreeGoodFilesAreFetchedVerifiedAndCounted)
+{
+    ServeInfo(ReleaseInfo(kThreeFiles, "End1=Click Install.\n"));
+    ConfigureAndDownload();
+
+    EXPECT_EQ(mData.Line1(), "Sample Suite 5.2");
+    EXPECT_EQ(mData.End1(), "Click Install.");
+    EXPECT_EQ(mData.ArchSetup(), "setup.sh");
+    EXPECT_TRUE(mData.Result());
+    EXPECT_FALSE(mData.Cancelado());
+    EXPECT_EQ(mData.Total(), 3);
+    EXPECT_EQ(mData.Number(), 5);  // one past the last file, one more for the missing key
+    EXPECT_EQ(mData.AcumuladosEnteros(), 300000.0 + 70000.0 + kThreeFiles[0].body.size());
+    for (const auto& file : kThreeFiles) {
+        EXPECT_EQ(ReadFile(Dest() / file.name), file.body) << file.name;
+        EXPECT_EQ(mServer.RequestCount("/rel/" + file.name), 1u) << file.name;
+    }
+    EXPECT_GT(mHost.mPosts.load(), 0);
+    EXPECT_FALSE(mHost.mStallTimerEnabled.load());
+}
+
+TEST_F(EngineFlow, BadChecksumCostsThreeTransfersAndStopsTheRun)
+{
+    std::string info = ReleaseInfo(kThreeFiles);
+    const std::string good = Sha1Text(kThreeFiles[1].body);
+    info.replace(info.find(good), good.size(), std::string(40, 'A'));
+    ServeInfo(info);
+    ConfigureAndDownload();
+
+    EXPECT_FALSE(mData.Result());
+    EXPECT_EQ(mData.Number(), 2);
+    EXPECT_EQ(mServer.RequestCount("/rel/data1.cab"), 3u);
+    EXPECT_EQ(mServer.RequestCount("/rel/data2.cab"), 0u);
+    EXPECT_EQ(ReadFile(Dest() / "data1.cab"), kThreeFiles[1].body);  // the last fetch stays
+}
+
+TEST_F(EngineFlow, LowerCaseChecksumNeverMatches)
+{
+    std::string info = ReleaseInfo({kThreeFiles[1]});
+    const std::string good = Sha1Text(kThreeFiles[1].body);
+    std::string lower = good;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    info.replace(info.find(good), good.size(), lower);
+    ServeInfo(info);
+    ConfigureAndDownload();
+    EXPECT_FALSE(mData.Result());
+    EXPECT_EQ(mServer.RequestCount("/rel/data1.cab"), 3u);
+}
+
+TEST_F(EngineFlow, RedirectCostsOneAttemptAndTheNextGoesToTheTarget)
+{
+    ServeInfo(ReleaseInfo(kThreeFiles));
+    for (const auto& file : kThreeFiles) {
+        mServer.SetRoute("/rel/" + file.name, {.status = 302, .location = "/moved/" + file.name});
+        mServer.SetRoute("/moved/" + file.name, {.body = file.body});
+    }
+    ConfigureAndDownload();
+
+    EXPECT_TRUE(mData.Result());
+    for (const auto& file : kThreeFiles) {
+        EXPECT_EQ(mServer.RequestCount("/rel/" + file.name), 1u);
+        EXPECT_EQ(mServer.RequestCount("/moved/" + file.name), 1u);
+        EXPECT_EQ(ReadFile(Dest() / file.name), file.body);
+    }
+}
+
+TEST_F(EngineFlow, DroppedTransferIsRetried)
+{
+    ServeInfo(ReleaseInfo({kThreeFiles[1]}));
+    mServer.SetRoute("/rel/data1.cab", FirstThen({.body = kThreeFiles[1].body, .dropAfter = 1000},
+                                                 {.body = kThreeFiles[1].body}));
+    ConfigureAndDownload();
+    EXPECT_TRUE(mData.Result());
+    EXPECT_EQ(mServer.RequestCount("/rel/data1.cab"), 2u);
+    EXPECT_EQ(ReadFile(Dest() / "data1.cab"), kThreeFiles[1].body);
+}
+
+TEST_F(EngineFlow, StalledTransferIsAbortedAfterTheSilenceLimit)
+{
+    ServeInfo(ReleaseInfo({kThreeFiles[1]}));
+    mServer.SetRoute("/rel/data1.cab", FirstThen({.body = kThreeFiles[1].body, .stallAfter = 1000},
+                                                 {.body = kThreeFiles[1].body}));
+    Run(TWebOperation::twoConfiguration);
+    mData.SetCarpetaDestino(Dest().string());
+    mData.SetOperacion(TWebOperation::twoDownload);
+    ThreadDownloads worker(true, mData, mHost, mEnvironment);
+    worker.Start();
+    // The clock stands still, so the data that arrives records no update.
+    ASSERT_TRUE(WaitUntil([&] { return mServer.RequestCount("/rel/data1.cab") == 1 && mHost.mStallTimerEnabled; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    const std::uint32_t lastUpdate = mClock.load();
+    mClock = lastUpdate + ThreadDownloads::kStallLimitMs;  // exactly the limit: not yet
+    worker.mTickCheckTimer();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(mServer.RequestCount("/rel/data1.cab"), 1u);
+
+    mClock = lastUpdate + ThreadDownloads::kStallLimitMs + 1;
+    worker.mTickCheckTimer();
+    worker.WaitFor();
+    EXPECT_TRUE(mData.Result());
+    EXPECT_EQ(mServer.RequestCount("/rel/data1.cab"), 2u);
+}
+
+TEST_F(EngineFlow, CancelDuringATransferEndsTheRunAtOnce)
+{
+    ServeInfo(ReleaseInfo(kThreeFiles));
+    mServer.SetRoute("/rel/setup.sh", {.body = kThreeFiles[0].body, .stallAfter = 4});
+    Run(TWebOperation::twoConfiguration);
+    mData.SetCarpetaDestino(Dest().string());
+    mData.SetOperacion(TWebOperation::twoDownload);
+    ThreadDownloads worker(true, mData, mHost, mEnvironment);
+    worker.Start();
+    ASSERT_TRUE(WaitUntil([&] { return mServer.RequestCount("/rel/setup.sh") == 1; }));
+    const auto start = std::chrono::steady_clock::now();
+    worker.CancelDownload();
+    worker.WaitFor();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_FALSE(mData.Result());
+    EXPECT_TRUE(mData.Cancelado());
+    EXPECT_EQ(mServer.RequestCount("/rel/setup.sh"), 1u);
+    EXPECT_EQ(mServer.RequestCount("/rel/data1.cab"), 0u);
+}
+
+TEST_F(EngineFlow, CancelBetweenFilesKeepsTheVerifiedResult)
+{
+    ServeInfo(ReleaseInfo(kThreeFiles));
+    Run(TWebOperation::twoConfiguration);
+    mData.SetCarpetaDestino(Dest().string());
+    mData.SetOperacion(TWebOperation::twoDownload);
+    ThreadDownloads worker(true, mData, mHost, mEnvironment);
+    mHost.mOnVerified = [&] { worker.CancelDownload(); };
+    worker.Start();
+    worker.WaitFor();
+    EXPECT_TRUE(mData.Result());
+    EXPECT_TRUE(mData.Cancelado());
+    EXPECT_EQ(mHost.Verified(), std::vector<std::string>{"setup.sh"});
+    EXPECT_EQ(mServer.RequestCount("/rel/data1.cab"), 0u);
+}
+
+struct ListCase {
+    const char* name;
+    const char* downloads;     // the [Downloads] entries
+    std::int32_t total;
+    std::vector<std::string> fetched;
+};
+
+void PrintTo(const ListCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+
+class EngineFileList : public EngineSandbox, public ::testing::WithParamInterface<ListCase> {};
+
+TEST_P(EngineFileList, CountsAndFetchesUpToTheFirstGap)
+{
+    for (const char* name : {"a.bin", "b.bin", "d.bin"})
+        mServer.SetRoute(std::string("/rel/") + name, {.body = name});
+    ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\n" + GetParam().downloads
+              + "[Checksum]\nFile1=" + Sha1Text("a.bin") + "\nFile2=" + Sha1Text("b.bin")
+              + "\nFile4=" + Sha1Text("d.bin") + "\n");
+    ConfigureAndDownload();
+    EXPECT_TRUE(mData.Result());
+    EXPECT_EQ(mData.Total(), GetParam().total);
+    std::vector<std::string> fetched;
+    for (const auto& path : mServer.RequestedPaths())
+        if (path.rfind("/rel/", 0) == 0)
+            fetched.push_back(path.substr(5));
+    EXPECT_EQ(fetched, GetParam().fetched);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, EngineFileList, ::testing::Values(
+    ListCase{"gap_after_two", "File1=a.bin\nFile2=b.bin\nFile4=d.bin\n", 2, {"a.bin", "b.bin"}},
+    ListCase{"empty_section", "", 0, {}},
+    ListCase{"first_entry_empty", "File1=\nFile2=b.bin\n", 2, {}}),
+    [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+TEST_F(EngineFlow, RenamedFileReplacesAnExistingOne)
+{
+    const std::string body = "#!/bin/sh\necho new\n";
+    mServer.SetRoute("/rel/Setup.sh.rename", {.body = body});
+    ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\nFile1=Setup.sh.rename\n[Checksum]\nFile1="
+              + Sha1Text(body) + "\n");
+    std::ofstream(Dest() / "Setup.sh") << "old";
+    ConfigureAndDownload();
+    EXPECT_TRUE(mData.Result());
+    EXPECT_EQ(ReadFile(Dest() / "Setup.sh"), body);
+    EXPECT_FALSE(std::filesystem::exists(Dest() / "Setup.sh.rename"));
+}
+
+TEST_F(EngineFlow, NamesLeadingOutOfTheDestinationAreRefused)
+{
+    const std::string body = "x";
+    for (const char* name : {"../evil.sh", "/tmp/evil.sh", "sub/../../evil.sh"}) {
+        ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\nFile1=" + name + "\n[Checksum]\nFile1="
+                  + Sha1Text(body) + "\n");
+        ConfigureAndDownload();
+        EXPECT_FALSE(mData.Result()) << name;
+        EXPECT_EQ(mData.Number(), 1) << name;
+    }
+    for (const auto& path : mServer.RequestedPaths())
+        EXPECT_EQ(path.rfind("/rel/", 0), std::string::npos) << path;
+    EXPECT_FALSE(std::filesystem::exists(mRoot / "evil.sh"));
+}
+
+TEST_F(EngineFlow, UnreachableInfoFileLeavesTheTextsAlone)
+{
+    mData.SetLine1("kept");
+    RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Corvane\\Downloader", "INIConfig", mServer.Url("/missing.ini"));
+    Run(TWebOperation::twoConfiguration);
+    EXPECT_FALSE(mData.Result());
+    EXPECT_EQ(mData.Line1(), "kept");
+    EXPECT_EQ(mData.ArchIniRemoto(), mServer.Url("/missing.ini"));
+}
+
+struct UpdateCase {
+    const char* name;
+    const char* general;   // the [General] lines
+    bool allowed;
+    bool fetched;
+    const char* line1;     // read after Version
+};
+
+void PrintTo(const UpdateCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+
+class EngineSelfUpdate : public EngineSandbox, public ::testing::WithParamInterface<UpdateCase> {};
+
+TEST_P(EngineSelfUpdate, FetchesOnlyAStrictlyNewerWizard)
+{
+    mServer.SetRoute("/wiz/downloader-new", {.body = "#!/bin/sh\nexit 0\n"});
+    ServeInfo(std::string("[General]\n") + GetParam().general + "Downloader=downloader-new\nPath="
+              + mServer.Url("/wiz") + "\n[Info]\nLine1=Title\n");
+    mEnvironment.selfUpdateAllowed = GetParam().allowed;
+    Run(TWebOperation::twoConfiguration);
+
+    EXPECT_TRUE(mData.Result());
+    EXPECT_EQ(mData.Restart(), GetParam().fetched);
+    EXPECT_EQ(mServer.RequestCount("/wiz/downloader-new"), GetParam().fetched ? 1u : 0u);
+    EXPECT_EQ(mData.Line1(), GetParam().line1);
+    if (GetParam().fetched) {
+        EXPECT_EQ(mData.Mensaje(), "Downloader Update 3.01");
+        Run(TWebOperation::twoDownloader);
+        ASSERT_EQ(mLaunches.size(), 1u);
+        EXPECT_EQ(mLaunches[0].path, mRoot / "runtime" / "Downloader" / "downloader-new");
+        EXPECT_EQ(mLaunches[0].args, std::vector<std::string>{"1"});
+        EXPECT_EQ(mLaunches[0].environment, std::vector<std::string>{"DOWNLOADER_SELF_UPDATED=1"});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, EngineSelfUpdate, ::testing::Values(
+    UpdateCase{"newer", "Version=3.02\n", true, true, "Title"},
+    UpdateCase{"same", "Version=3.01\n", true, false, "Title"},
+    UpdateCase{"short_is_older", "Version=3.1\n", true, false, "Title"},
+    UpdateCase{"missing", "", true, false, "Title"},
+    UpdateCase{"empty_stops_reading", "Version=\n", true, false, ""},
+    UpdateCase{"started_by_an_update", "Version=3.02\n", false, false, "Title"}),
+    [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+class EngineInfoSource : public EngineSandbox {
+protected:
+    void SetUp() override
+    {
+        EngineSandbox::SetUp();
+        mServer.SetRoute("/info.ini", {.body = "[Info]\nLine1=Served\n"});
+        mServer.SetRoute("/service", {.body = mServer.Url("/info.ini") + "\r\n"});
+    }
+    void SetSetting(const char* aName, const std::string& aValue)
+    {
+        RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Corvane\\Downloader", aName, aValue);
+    }
+};
+
+TEST_F(EngineInfoSource, EmbeddedAddressWinsEvenWhenItsFetchFails)
+{
+    SetSetting("INIConfig", mServer.Url("/info.ini"));
+    mEnvironment.firstArgument = "12";
+    mEnvironment.embeddedURL = [this] { return mServer.Url("/gone"); };
+    Run(TWebOperation::twoConfiguration);
+    // The 404 page's body is the reply; it names no reachable info file.
+    EXPECT_EQ(mServer.RequestedPaths().front(), "/gone");
+    EXPECT_EQ(mServer.RequestCount("/info.ini"), 0u);
+    EXPECT_FALSE(mData.Result());
+}
+
+TEST_F(EngineInfoSource, ServiceReplyIsTheAddressUntrimmed)
+{
+    mEnvironment.embeddedURL = [this] { return mServer.Url("/service"); };
+    Run(TWebOperation::twoConfiguration);
+    EXPECT_EQ(mData.ArchIniRemoto(), mServer.Url("/info.ini") + "\r\n");
+    EXPECT_TRUE(mData.Result());
+    EXPECT_EQ(mData.Line1(), "Served");
+    EXPECT_EQ(std::filesystem::path(mData.ArchIniLocal()).filename(), "info.ini");
+}
+
+TEST_F(EngineInfoSource, InfoFileSettingIsUsedAsItStands)
+{
+    SetSetting("INIConfig", "  " + mServer.Url("/info.ini") + "  ");
+    mEnvironment.firstArgument = "12";
+    Run(TWebOperation::twoConfiguration);
+    EXPECT_EQ(mData.ArchIniRemoto(), "  " + mServer.Url("/info.ini") + "  ");
+    EXPECT_EQ(mServer.RequestCount("/service"), 0u);
+}
+
+TEST_F(EngineInfoSource, ReleaseNumberAsksTheConfiguredService)
+{
+    SetSetting("URLConfig", mServer.Url("/service"));
+    mServer.SetRoute("/service?INFOFILE=12", {.body = mServer.Url("/info.ini")});
+    mEnvironment.firstArgument = "12";
+    Run(TWebOperation::twoConfiguration);
+    EXPECT_EQ(mServer.RequestedPaths().front(), "/service?INFOFILE=12");
+    EXPECT_EQ(mData.Line1(), "Served");
+}
+
+TEST_F(EngineInfoSource, NoSourceGivesTheBlankSettingAndFetchesNothing)
+{
+    SetSetting("INIConfig", "   ");
+    Run(TWebOperation::twoConfiguration);
+    EXPECT_EQ(mData.ArchIniRemoto(), "   ");
+    EXPECT_TRUE(mServer.RequestedPaths().empty());
+}
+
+TEST_F(EngineFlow, InstallStartsSetupInsideTheDestination)
+{
+    mData.SetCarpetaDestino(Dest().string());
+    mData.SetArchSetup("setup.sh");
+    Run(TWebOperation::twoInstall);
+    ASSERT_EQ(mLaunches.size(), 1u);
+    EXPECT_EQ(mLaunches[0].path, (Dest() / "setup.sh").string());
+    EXPECT_TRUE(mLaunches[0].environment.empty());
+
+    for (const char* setup : {" ", "../../bin/sh"}) {
+        mData.SetArchSetup(setup);
+        Run(TWebOperation::twoInstall);
+    }
+    EXPECT_EQ(mLaunches.size(), 1u);
+}

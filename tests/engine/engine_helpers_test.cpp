@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "engine/download_data.h"
+#include "engine/progress_figures.h"
+#include "engine/safe_path.h"
+#include "engine/thread_downloads.h"
+
+namespace fs = std::filesystem;
+
+struct VersionCase {
+    const char* name;
+    const char* text;
+    std::int32_t value;
+};
+
+const VersionCase kVersionCases[] = {
+    {"own", "3.01", 301},
+    {"newer", "3.02", 302},
+    {"short_is_older", "3.1", 31},
+    {"three_parts", "10.0.2", 1002},
+    {"missing_default", "0", 0},
+    {"leading_blanks", "  3.01", 301},
+    {"signed", "-3.01", -301},
+    {"hex_dollar", "$1.0", 16},
+    {"hex_0x", "0x1.F", 31},
+};
+
+void PrintTo(const VersionCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+
+class VersionToIntCase : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(VersionToIntCase, RemovesDotsAndParses)
+{
+    EXPECT_EQ(ThreadDownloads::VersionToInt(GetParam().text), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, VersionToIntCase, ::testing::ValuesIn(kVersionCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+TEST(VersionToInt, RejectsWhatIsNoWholeNumber)
+{
+    for (const char* text : {"", ".", "3.01b", "3.01 ", "beta", "99999999999", "- 3"})
+        EXPECT_THROW(ThreadDownloads::VersionToInt(text), std::invalid_argument) << text;
+}
+
+TEST(ExtractURLFileName, TakesTheLastSegment)
+{
+    EXPECT_EQ(ThreadDownloads::ExtractURLFileName("http://host/releases/info.ini"), "info.ini");
+    EXPECT_EQ(ThreadDownloads::ExtractURLFileName("http://host/releases/info.ini\r\n"), "info.ini");
+    EXPECT_EQ(ThreadDownloads::ExtractURLFileName("http://host/a/\"x/y.ini\""), "\"x/y.ini\"");
+    EXPECT_EQ(ThreadDownloads::ExtractURLFileName("///"), "///");
+}
+
+TEST(IsURL, ConvertsBackslashesOnlyForAddressesWithASlash)
+{
+    std::string converted;
+    EXPECT_TRUE(ThreadDownloads::IsURL("http://h/a\\b.ini", converted));
+    EXPECT_EQ(converted, "http://h/a/b.ini");
+    EXPECT_FALSE(ThreadDownloads::IsURL("C:\\x\\info.ini", converted));
+    EXPECT_EQ(converted, "C:\\x\\info.ini");
+}
+
+class FolderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mDir = fs::path(::testing::TempDir()) / ("engine-" + std::to_string(::getpid()) + "-"
+                                                 + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(mDir);
+        fs::create_directories(mDir / "dest" / "sub");
+    }
+    void TearDown() override { fs::remove_all(mDir); }
+    static void Write(const fs::path& aPath, const std::string& aText) { std::ofstream(aPath) << aText; }
+    static std::string Read(const fs::path& aPath)
+    {
+        std::ifstream in(aPath);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    fs::path mDir;
+};
+
+TEST_F(FolderTest, JoinInsideRefusesNamesThatLeaveTheFolder)
+{
+    const std::string dest = (mDir / "dest").string();
+    fs::create_directory_symlink("/etc", mDir / "dest" / "escape");
+    EXPECT_EQ(JoinInside(dest, "setup.bin"), dest + "/setup.bin");
+    EXPECT_EQ(JoinInside(dest + "/", "sub/data.cab"), dest + "/sub/data.cab");
+    for (const char* name : {"", "/etc/passwd", "../x", "sub/../../x", "a/./b", ".", "..", "escape/passwd"})
+        EXPECT_FALSE(JoinInside(dest, name)) << name;
+}
+
+TEST_F(FolderTest, RenameDownloadedReplacesTheShorterName)
+{
+    Write(mDir / "Setup.exe", "old");
+    Write(mDir / "Setup.exe.rename", "new");
+    EXPECT_TRUE(ThreadDownloads::RenameDownloaded((mDir / "Setup.exe.rename").string()));
+    EXPECT_EQ(Read(mDir / "Setup.exe"), "new");
+    EXPECT_FALSE(fs::exists(mDir / "Setup.exe.rename"));
+
+    Write(mDir / "data.RENAME", "kept");  // the extension matches case-sensitively
+    ThreadDownloads::RenameDownloaded((mDir / "data.RENAME").string());
+    EXPECT_TRUE(fs::exists(mDir / "data.RENAME"));
+}
+
+TEST(ProgressFigures, TextsAndEstimates)
+{
+    EXPECT_EQ(PercentText(100.0 / 3), "33.33 %");
+    EXPECT_EQ(PercentText(100, ','), "100,00 %");
+    EXPECT_EQ(TimeOfDayText(25 * 3600 * 1000.0), "01:00:00");
+    EXPECT_EQ(TimeOfDayText(90500), "00:01:30");
+
+    TDownloadData data;
+    data.SetTStart(1000);
+    data.SetArchProgreso(1ull << 32);     // beyond 32 bits on purpose
+    data.SetArchProgresoMax(3ull << 32);
+    EXPECT_DOUBLE_EQ(FileTimeLeftMs(data, 3000), 4000);  // a third in 2 s: 4 s left
+    data.SetArchProgreso(4ull << 32);                    // more than announced
+    EXPECT_LT(FileTimeLeftMs(data, 3000), 0);
+    data.SetAcumulado(0);
+    EXPECT_EQ(OverallTimeLeftMs(data, 3000), 0);
+}

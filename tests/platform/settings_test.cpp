@@ -1,0 +1,341 @@
+#include "platform/settings.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "scratch_home.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
+const std::string kProgramKey = "\\SOFTWARE\\Corvane\\Downloader";
+const std::string kProgramSection = "[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\r\n";
+
+// Registry editor hex form of a UTF-16LE text with its NUL, written here by
+// hand for ASCII so that the test does not lean on the code under test.
+std::string HexOfAsciiText(const std::string& aText)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (char c : aText + '\0') {
+        const auto byte = static_cast<unsigned char>(c);
+        out += std::string{kDigits[byte >> 4], kDigits[byte & 0xF]} + ",00,";
+    }
+    out.pop_back();
+    return out;
+}
+
+// The message of the ERegistryException that aCall throws; "" when none.
+std::string RegistryErrorOf(const std::function<void()>& aCall)
+{
+    try {
+        aCall();
+    } catch (const ERegistryException& error) {
+        return error.what();
+    }
+    return "";
+}
+
+// Waits for a forked child without trusting it to end: bounded by aLimit.
+int WaitBounded(pid_t aChild, std::chrono::seconds aLimit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + aLimit;
+    int status = 0;
+    while (waitpid(aChild, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(aChild, SIGKILL);
+            waitpid(aChild, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct ReadCase {
+    const char* name;
+    std::string hive;        // the file after its header
+    std::string keyPath;
+    std::string valueName;
+    std::string expected;    // the text read, when error is empty
+    std::string error;       // the ERegistryException text
+};
+
+void PrintTo(const ReadCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
+
+const ReadCase kReadCases[] = {
+    {"key_missing", "", kProgramKey, "Destination", "<default>", ""},
+    {"value_missing", kProgramSection, kProgramKey, "Destination", "<default>", ""},
+    {"value_empty", kProgramSection + "\"Destination\"=\"\"\r\n", kProgramKey, "Destination", "", ""},
+    {"zero_bytes_text", kProgramSection + "\"Destination\"=hex(1):\r\n", kProgramKey, "Destination", "", ""},
+    {"zero_bytes_dword", kProgramSection + "\"Destination\"=hex(4):\r\n", kProgramKey, "Destination", "", ""},
+    {"zero_bytes_binary", kProgramSection + "\"Destination\"=hex:\r\n", kProgramKey, "Destination", "", ""},
+    {"dword_is_not_text", kProgramSection + "\"Destination\"=dword:0000002a\r\n", kProgramKey, "Destination", "",
+     "Invalid data type for 'Destination'"},
+    {"binary_is_not_text", kProgramSection + "\"Destination\"=hex:41,00,00,00\r\n", kProgramKey, "Destination",
+     "", "Invalid data type for 'Destination'"},
+    {"expand_sz_unexpanded",
+     "[HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Explorer]\r\n\"Download Directory\"=hex(2):"
+         + HexOfAsciiText("%USERPROFILE%\\Downloads") + "\r\n",
+     "\\Software\\Microsoft\\Internet Explorer", "Download Directory", "%USERPROFILE%\\Downloads", ""},
+    {"text_ends_at_nul", kProgramSection + "\"Destination\"=hex(1):61,00,00,00,62,00,00,00\r\n", kProgramKey,
+     "Destination", "a", ""},
+    {"names_ignore_case",
+     "[HKEY_CURRENT_USER\\software\\CORVANE\\downloader]\r\n\"DESTINATION\"=\"/srv/x\"\r\n", kProgramKey,
+     "Destination", "/srv/x", ""},
+    {"escapes_and_comments",
+     kProgramSection + "; a comment\r\n\"Destination\"=\"C:\\\\Users\\\\\\\"q\\\"\"\r\n", kProgramKey,
+     "Destination", "C:\\Users\\\"q\"", ""},
+    {"hex_over_several_lines",
+     kProgramSection + "\"Destination\"=hex(1):2f,00,\\\r\n  78,00,\\\r\n  00,00\r\n", kProgramKey,
+     "Destination", "/x", ""},
+    {"sub_key_is_not_the_key",
+     "[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader\\Old]\r\n\"Destination\"=\"/old\"\r\n", kProgramKey,
+     "Destination", "<default>", ""},
+};
+
+class SettingsRead : public ScratchHome, public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(SettingsRead, GivesTextDefaultOrTypeError)
+{
+    const ReadCase& readCase = GetParam();
+    WriteHive(kHeader + readCase.hive);
+    std::string text;
+    const std::string error = RegistryErrorOf([&] {
+        text = RegReadString(HKEY_CURRENT_USER, readCase.keyPath, readCase.valueName, "<default>");
+    });
+    EXPECT_EQ(error, readCase.error);
+    if (readCase.error.empty()) {
+        EXPECT_EQ(text, readCase.expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SettingsRead, ::testing::ValuesIn(kReadCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+class SettingsTest : public ScratchHome {};
+
+TEST_F(SettingsTest, ReadsOlderAndUtf16Files)
+{
+    WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\n\"Destination\"=\"caf\xE9\"\n");
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination"), "caf\xC3\xA9");
+
+    // What the registry editor writes: UTF-16LE with its mark, CR LF.
+    const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                u"[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\r\n"
+                                u"\"Destination\"=\"/home/\u00e9t\u00e9\"\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text)
+        bytes += std::string{static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    WriteHive(bytes);
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination"), "/home/\xC3\xA9t\xC3\xA9");
+}
+
+TEST_F(SettingsTest, RootNotSetReadsDefaultAndWritesNothing)
+{
+    WriteHive(kHeader + kProgramSection + "\"Destination\"=\"/srv\"\r\n");
+    EXPECT_EQ(RegReadString(0, kProgramKey, "Destination", "d"), "d");
+    EXPECT_FALSE(RegWriteString(0, kProgramKey, "Destination", "/x"));
+}
+
+TEST_F(SettingsTest, WriteCreatesFoldersAndTheWholeKeyPath)
+{
+    ASSERT_FALSE(fs::exists(mConfig));
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/srv/files"));
+
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination"), "/srv/files");
+    struct stat info{};
+    ASSERT_EQ(stat(HivePath().parent_path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_NE(ReadWholeFile(HivePath()).find("[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\n"
+                                             "\"Destination\"=\"/srv/files\"\n"),
+              std::string::npos);
+
+    HRegistry registry(KEY_READ);
+    EXPECT_TRUE(registry.OpenKey("\\SOFTWARE\\Corvane", false));
+    EXPECT_FALSE(registry.OpenKey("\\SOFTWARE\\Other", false));
+}
+
+TEST_F(SettingsTest, TextsSurviveTheRoundTripInTheFileForm)
+{
+    const std::vector<std::pair<std::string, std::string>> values = {
+        {"Destination", "C:\\Program Files\\\"Q\""},
+        {"Unicode", "/home/j\xC3\xB6rg/\xE2\x82\xAC/\xE6\x97\xA5\xF0\x9F\x98\x80"},
+        {"Empty", ""},
+        {"Name \"with\" \\ marks", "x"},
+        {"Lines", "a\r\nb"},
+    };
+    for (const auto& [name, text] : values)
+        ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, name, text)) << name;
+    // Names with line breaks have no form in the file: refused, file intact.
+    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Line\nBreak", "Destination", "x"));
+    EXPECT_EQ(RegistryErrorOf([] { RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Line\nBreak", "x"); }),
+              "Failed to set data for 'Line\nBreak'");
+    for (const auto& [name, text] : values)
+        EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, name, "<default>"), text) << name;
+
+    const std::string file = ReadWholeFile(HivePath());
+    EXPECT_NE(file.find("\"Destination\"=\"C:\\\\Program Files\\\\\\\"Q\\\"\"\n"), std::string::npos);
+    EXPECT_NE(file.find("\"Unicode\"=\"/home/j\xC3\xB6rg/"), std::string::npos);
+    // An empty text is stored as its NUL alone, not as a value without data.
+    EXPECT_NE(file.find("\"Empty\"=\"\"\n"), std::string::npos);
+}
+
+TEST_F(SettingsTest, WriteKeepsEveryOtherValueWithItsType)
+{
+    const std::string others =
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Elsewhere]\r\n\"Kept\"=\"yes\"\r\n\r\n" + kProgramSection
+        + "\"Count\"=dword:ffffffff\r\n\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+          "\"Big\"=hex(b):01,02,03,04,05,06,07,08\r\n\"None\"=hex(0):\r\n@=\"default\"\r\n"
+          "\"Odd\"=hex(1):41,00,42\r\n\"Long\"=hex:"
+        + HexOfAsciiText(std::string(60, 'z')) + "\r\n";
+    WriteHive(kHeader + others);
+    const TRegistryHive before = TRegistryHive::Parse(kHeader + others);
+
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new"));
+
+    const TRegistryHive after = TRegistryHive::Parse(ReadWholeFile(HivePath()));
+    ASSERT_EQ(after.Keys().size(), 2u);
+    EXPECT_EQ(after.Keys()[0].values, before.Keys()[0].values);
+    auto expected = before.Keys()[1].values;
+    expected.emplace_back("Destination", MakeTextValue("/new"));
+    EXPECT_EQ(after.Keys()[1].values, expected);
+}
+
+TEST_F(SettingsTest, PointsAndNumbersFollowTheirTypeRules)
+{
+    WriteHive(kHeader + kProgramSection
+              + "\"Short\"=hex:05,00,00,00\r\n\"Full\"=hex:ff,ff,ff,ff,02,00,00,00\r\n"
+                "\"Nine\"=hex:00,00,00,00,00,00,00,00,00\r\n\"Number\"=dword:0000002a\r\n"
+                "\"Zero\"=dword:00000000\r\n\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+                "\"Text\"=\"\"\r\n");
+    HRegistry registry;
+    ASSERT_TRUE(registry.OpenKey(kProgramKey, false));
+
+    EXPECT_EQ(registry.ReadPoint("Short").X, 5);
+    EXPECT_EQ(registry.ReadPoint("Short").Y, 0);
+    EXPECT_EQ(registry.ReadPointDef("Full", {}).X, -1);
+    EXPECT_EQ(registry.ReadPointDef("Full", {}).Y, 2);
+    EXPECT_EQ(registry.ReadPointDef("Missing", {7, 8}).Y, 8);
+    EXPECT_EQ(registry.ReadIntegerDef("Number", 0), 42);
+    EXPECT_EQ(registry.ReadIntegerDef("Missing", -3), -3);
+    EXPECT_FALSE(registry.ReadBoolDef("Zero", true));
+    EXPECT_TRUE(registry.ReadBoolDef("Number", false));
+    EXPECT_EQ(registry.ReadStringDef("Missing", "d"), "d");
+
+    EXPECT_EQ(RegistryErrorOf([&] { registry.ReadPoint("Nine"); }), "Invalid data type for 'Nine'");
+    EXPECT_EQ(RegistryErrorOf([&] { registry.ReadPoint("Number"); }), "Invalid data type for 'Number'");
+    EXPECT_EQ(RegistryErrorOf([&] { registry.ReadIntegerDef("Big", 0); }), "Failed to get data for 'Big'");
+    EXPECT_EQ(RegistryErrorOf([&] { registry.ReadIntegerDef("Text", 0); }), "Invalid data type for 'Text'");
+
+    registry.CloseKey();
+    ASSERT_TRUE(registry.OpenKey(kProgramKey, true));
+    registry.WritePoint("Window", {-640, 480});
+    HRegistry reader(KEY_READ);
+    ASSERT_TRUE(reader.OpenKey(kProgramKey, false));
+    EXPECT_EQ(reader.ReadPoint("Window").X, -640);
+    EXPECT_EQ(reader.ReadPoint("Window").Y, 480);
+    EXPECT_EQ(RegistryErrorOf([&] { reader.WriteWideString("Other", "x"); }), "Failed to set data for 'Other'");
+}
+
+TEST_F(SettingsTest, UnwritableFolderOrFileMakesWriteReturnFalse)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes whatever the permissions say";
+    const std::string hive = kHeader + kProgramSection + "\"Destination\"=\"/old\"\r\n";
+    WriteHive(hive);
+    chmod(HivePath().c_str(), 0400);
+    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new"));
+    chmod(HivePath().c_str(), 0600);
+    chmod(HivePath().parent_path().c_str(), 0500);
+    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new"));
+    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\New", "Destination", "/new"));
+    EXPECT_EQ(ReadWholeFile(HivePath()), hive);
+}
+
+const std::string kBrokenHive = kHeader + kProgramSection + "\"Destination\"=\"/kept\"\r\ngarbage\r\n";
+
+TEST_F(SettingsTest, BrokenHiveIsNeverOverwritten)
+{
+    WriteHive(kBrokenHive);
+    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new"));
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination", "<default>"), "<default>");
+    EXPECT_EQ(ReadWholeFile(HivePath()), kBrokenHive);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(HivePath().parent_path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"user.reg", "user.reg.lock"}));   // no stray temporary file
+}
+
+TEST_F(SettingsTest, BrokenHiveIsReportedOncePerProcess)
+{
+    // A freshly started process: the notice may have been given in this one.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    WriteHive(kBrokenHive);
+    EXPECT_EXIT(
+        {
+            RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination");
+            RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/x");
+            RegReadString(HKEY_CURRENT_USER, kProgramKey, "Other");
+            fs::remove_all(mRoot);
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        ::testing::MatchesRegex("downloader: cannot read settings file /[^\n]*/config/Corvane/user\\.reg: "
+                                "line 5: unexpected text\n"));
+}
+
+TEST_F(SettingsTest, ConcurrentWritersKeepEachOthersValues)
+{
+    constexpr int kThreads = 2;
+    constexpr int kWrites = 10;
+    // Two processes with two threads each, all writing different values.
+    auto writeAll = [](char aProcess) {
+        std::atomic<bool> ok{true};
+        std::vector<std::thread> threads;
+        for (int thread = 0; thread < kThreads; ++thread)
+            threads.emplace_back([&ok, aProcess, thread] {
+                for (int write = 0; write < kWrites; ++write) {
+                    const std::string name = std::string(1, aProcess) + std::to_string(thread * kWrites + write);
+                    if (!RegWriteString(HKEY_CURRENT_USER, kProgramKey, name, name))
+                        ok = false;
+                }
+            });
+        for (auto& thread : threads)
+            thread.join();
+        return ok.load();
+    };
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(writeAll('c') ? 0 : 1);
+    EXPECT_TRUE(writeAll('p'));
+    ASSERT_EQ(WaitBounded(child, std::chrono::seconds(60)), 0);
+
+    HRegistry registry(KEY_READ);
+    ASSERT_TRUE(registry.OpenKey(kProgramKey, false));
+    for (const char process : {'c', 'p'})
+        for (int index = 0; index < kThreads * kWrites; ++index) {
+            const std::string name = std::string(1, process) + std::to_string(index);
+            EXPECT_EQ(registry.ReadStringDef(name, "<lost>"), name);
+        }
+}
+
+} // namespace

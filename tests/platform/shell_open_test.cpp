@@ -1,0 +1,157 @@
+#include "platform/shell_open.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "scratch_home.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool OwnerMayExecute(const fs::path& aPath)
+{
+    struct stat info{};
+    return stat(aPath.c_str(), &info) == 0 && (info.st_mode & S_IXUSR) != 0;
+}
+
+// Children of this process that have ended but were not reaped.
+int ZombieChildren()
+{
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string stat = ReadWholeFile(entry.path() / "stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos || close + 4 >= stat.size())
+            continue;
+        const char state = stat[close + 2];
+        const long parent = std::strtol(stat.c_str() + close + 4, nullptr, 10);
+        if (state == 'Z' && parent == getpid())
+            ++count;
+    }
+    return count;
+}
+
+// Polls aDone every 10 ms for at most 10 s.
+bool Eventually(const std::function<bool()>& aDone)
+{
+    for (int turn = 0; turn < 1000; ++turn) {
+        if (aDone())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+class ShellOpenTest : public ScratchHome {
+protected:
+    fs::path WriteFile(const std::string& aName, const std::string& aText, mode_t aMode) const
+    {
+        const fs::path path = mRoot / aName;
+        WriteWholeFile(path, aText);
+        chmod(path.c_str(), aMode);
+        return path;
+    }
+};
+
+TEST_F(ShellOpenTest, RunsDownloadedScriptDirectlyAndWaits)
+{
+    const fs::path out = mRoot / "out.txt";
+    // Blanks and quotes in the name: no shell ever sees it.
+    const fs::path script = WriteFile("my 'setup\" file.sh",
+                                      "#!/bin/sh\nprintf '%s|%s|%s' \"$1\" \"$2\" \"$EXTRA\" > \"$OUT\"\nexit 7\n",
+                                      0644);
+    const TShellOpenResult result = ShellOpen(script, {"1", "two words"},
+                                              {.wait = true, .environment = {"EXTRA=from parent", "OUT=" + out.string()}});
+    EXPECT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 7);
+    EXPECT_EQ(ReadWholeFile(out), "1|two words|from parent");
+    EXPECT_TRUE(OwnerMayExecute(script));
+}
+
+TEST_F(ShellOpenTest, ProgramKilledBySignalReports128PlusSignal)
+{
+    const fs::path script = WriteFile("killed.sh", "#!/bin/sh\nkill -TERM $$\n", 0700);
+    EXPECT_EQ(ShellOpen(script, {}, {.wait = true}).exitCode, 128 + SIGTERM);
+}
+
+TEST_F(ShellOpenTest, NotWaitedChildReadsNothingAndIsReaped)
+{
+    const fs::path out = mRoot / "stdin.txt";
+    const fs::path script = WriteFile(
+        "detached.sh", "#!/bin/sh\nreadlink /proc/$$/fd/0 > \"$OUT.part\"\nmv \"$OUT.part\" \"$OUT\"\n", 0600);
+    const TShellOpenResult result = ShellOpen(script, {}, {.environment = {"OUT=" + out.string()}});
+    EXPECT_TRUE(result.started);
+    ASSERT_TRUE(Eventually([&] { return fs::exists(out); }));
+    EXPECT_EQ(ReadWholeFile(out), "/dev/null\n");
+    EXPECT_TRUE(Eventually([] { return ZombieChildren() == 0; }));
+}
+
+struct OpenerCase {
+    const char* name;
+    bool isFile;           // a document written under the test folder
+    std::string target;    // its name, or the address as it stands
+};
+
+void PrintTo(const OpenerCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
+
+const OpenerCase kOpenerCases[] = {
+    {"document", true, "notes with blanks.txt"},
+    {"executable_bit_but_no_program", true, "data.bin"},
+    {"address", false, "https://www.example.com/product?x=1&y=2"},
+};
+
+class ShellOpenOpener : public ShellOpenTest, public ::testing::WithParamInterface<OpenerCase> {};
+
+TEST_P(ShellOpenOpener, GoesToTheDesktopOpener)
+{
+    const fs::path record = mRoot / "opened.txt";
+    const fs::path opener = WriteFile("fake-opener", "#!/bin/sh\nprintf '%s' \"$*\" > \"$RECORD\"\n", 0700);
+    std::string target = GetParam().target;
+    if (GetParam().isFile)
+        target = WriteFile(target, "plain data\n", 0700).string();
+
+    const TShellOpenResult result =
+        ShellOpen(target, {"ignored"},
+                  {.wait = true, .environment = {"RECORD=" + record.string()}, .opener = opener.string()});
+    EXPECT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(ReadWholeFile(record), target);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ShellOpenOpener, ::testing::ValuesIn(kOpenerCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+TEST_F(ShellOpenTest, MissingOpenerOrProgramIsNotStarted)
+{
+    const fs::path document = WriteFile("doc.txt", "text", 0644);
+    EXPECT_FALSE(ShellOpen(document, {}, {.opener = (mRoot / "no-opener").string()}).started);
+    const fs::path script = WriteFile("bad.sh", "#!/no/such/interpreter\n", 0755);
+    EXPECT_FALSE(ShellOpen(script, {}, {.wait = true}).started);
+    EXPECT_FALSE(OwnerMayExecute(document));
+}
+
+TEST_F(ShellOpenTest, RecognisesProgramsByTheirFirstBytes)
+{
+    EXPECT_TRUE(IsExecutableImage(WriteFile("elf", std::string("\x7F" "ELF\x02\x01\x01", 7), 0644)));
+    EXPECT_TRUE(IsExecutableImage(WriteFile("script", "#!/bin/sh\n", 0644)));
+    EXPECT_FALSE(IsExecutableImage(WriteFile("elf_cut", "\x7F" "EL", 0755)));
+    EXPECT_FALSE(IsExecutableImage(WriteFile("text", "hello", 0755)));
+    EXPECT_FALSE(IsExecutableImage(WriteFile("empty", "", 0755)));
+    EXPECT_FALSE(IsExecutableImage((mRoot / "missing").string()));
+}
+
+} // namespace

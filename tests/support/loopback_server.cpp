@@ -1,0 +1,297 @@
+#include "tests/support/loopback_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kMaxRequestSize = 64 * 1024;
+constexpr int kIdleWaitMs = 100;          // bound of one poll() wait
+constexpr std::size_t kSendBufferSize = 256 * 1024;
+constexpr int kAcceptsPerTurn = 16;
+
+std::string ReasonPhrase(int aStatus)
+{
+    switch (aStatus) {
+    case 200: return "OK";
+    case 204: return "No Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 303: return "See Other";
+    case 307: return "Temporary Redirect";
+    case 308: return "Permanent Redirect";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+std::string MakeHead(const Reply& aReply, std::uint64_t aBodyLength)
+{
+    std::string head = "HTTP/1.1 " + std::to_string(aReply.status) + " " + ReasonPhrase(aReply.status) + "\r\n";
+    if (!aReply.contentType.empty())
+        head += "Content-Type: " + aReply.contentType + "\r\n";
+    if (!aReply.location.empty())
+        head += "Location: " + aReply.location + "\r\n";
+    if (aReply.sendLength) {
+        const std::uint64_t length = aReply.claimedLength >= 0
+            ? static_cast<std::uint64_t>(aReply.claimedLength) : aBodyLength;
+        head += "Content-Length: " + std::to_string(length) + "\r\n";
+    }
+    head += "Connection: close\r\n\r\n";
+    return head;
+}
+
+}  // namespace
+
+struct LoopbackServer::Connection {
+    int fd = -1;
+    bool closed = false;
+    std::string request;
+    std::shared_ptr<const Reply> reply;   // set once the request is complete
+    std::string head;
+    std::size_t headSent = 0;
+    std::uint64_t bodyLimit = 0;          // body bytes to send before stalling or closing
+    std::uint64_t bodySent = 0;
+    bool closeAtLimit = true;             // false: stall with the connection open
+    std::uint64_t chunkLeft = 0;          // drip: bytes left in the current chunk
+    Clock::time_point nextBody;           // drip: when the next chunk may go
+
+    bool HeadPending() const { return reply && headSent < head.size(); }
+    bool BodyPending() const { return reply && bodySent < bodyLimit; }
+};
+
+LoopbackServer::LoopbackServer(std::map<std::string, Reply> aRoutes)
+{
+    for (auto& [path, reply] : aRoutes)
+        mRoutes[path] = Route{std::move(reply), 0};
+
+    mListen = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (mListen < 0)
+        throw std::system_error(errno, std::generic_category(), "cannot create a socket");
+    const int yes = 1;
+    setsockopt(mListen, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;   // kernel picks a free port
+    socklen_t length = sizeof address;
+    if (bind(mListen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || listen(mListen, 16) != 0
+        || getsockname(mListen, reinterpret_cast<sockaddr*>(&address), &length) != 0
+        || pipe2(mWake, O_NONBLOCK | O_CLOEXEC) != 0) {
+        const int error = errno;
+        close(mListen);
+        throw std::system_error(error, std::generic_category(), "cannot listen on 127.0.0.1");
+    }
+    mPort = ntohs(address.sin_port);
+    mThread = std::jthread([this](std::stop_token aStop) { Serve(aStop); });
+}
+
+LoopbackServer::~LoopbackServer()
+{
+    mThread.request_stop();
+    const char byte = 1;
+    [[maybe_unused]] const auto written = write(mWake[1], &byte, 1);
+    if (mThread.joinable())
+        mThread.join();
+    close(mListen);
+    close(mWake[0]);
+    close(mWake[1]);
+}
+
+std::string LoopbackServer::Url(const std::string& aPath) const
+{
+    return "http://127.0.0.1:" + std::to_string(mPort) + aPath;
+}
+
+void LoopbackServer::SetRoute(const std::string& aPath, Reply aReply)
+{
+    std::lock_guard lock(mMutex);
+    mRoutes[aPath] = Route{std::move(aReply), 0};
+}
+
+std::vector<std::string> LoopbackServer::RequestedPaths() const
+{
+    std::lock_guard lock(mMutex);
+    return mRequests;
+}
+
+std::size_t LoopbackServer::RequestCount(const std::string& aPath) const
+{
+    std::lock_guard lock(mMutex);
+    return static_cast<std::size_t>(std::count(mRequests.begin(), mRequests.end(), aPath));
+}
+
+std::shared_ptr<const Reply> LoopbackServer::Choose(const std::string& aPath)
+{
+    std::lock_guard lock(mMutex);
+    mRequests.push_back(aPath);
+    const auto found = mRoutes.find(aPath);
+    if (found == mRoutes.end())
+        return std::make_shared<const Reply>(Reply{.status = 404, .body = "not found", .contentType = "text/plain"});
+    Route& route = found->second;
+    if (route.served++ < route.reply.failTimes)
+        return route.reply.failReply;
+    return std::make_shared<const Reply>(route.reply);
+}
+
+void LoopbackServer::Serve(std::stop_token aStop)
+{
+    std::vector<std::unique_ptr<Connection>> connections;
+    std::vector<char> buffer(kSendBufferSize);
+    std::vector<pollfd> fds;
+
+    // Reads what the client sent; starts the reply once the request is whole.
+    const auto receive = [&](Connection& aConnection) {
+        char data[4096];
+        for (int turn = 0; turn < 16; ++turn) {
+            const ssize_t count = recv(aConnection.fd, data, sizeof data, 0);
+            if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+                aConnection.closed = true;   // the client went away
+                return;
+            }
+            if (count < 0)
+                return;
+            if (aConnection.reply)
+                continue;   // nothing more is expected; drop it
+            aConnection.request.append(data, static_cast<std::size_t>(count));
+            const auto end = aConnection.request.find("\r\n\r\n");
+            if (end == std::string::npos) {
+                if (aConnection.request.size() > kMaxRequestSize)
+                    aConnection.closed = true;
+                continue;
+            }
+            // "GET /path HTTP/1.1": the target sits between the first two spaces.
+            const auto first = aConnection.request.find(' ');
+            const auto second = aConnection.request.find(' ', first + 1);
+            const std::string target = first == std::string::npos || second == std::string::npos
+                ? std::string("/") : aConnection.request.substr(first + 1, second - first - 1);
+            aConnection.reply = Choose(target);
+            if (!aConnection.reply) {
+                aConnection.closed = true;
+                return;
+            }
+            const Reply& reply = *aConnection.reply;
+            const std::uint64_t total = reply.body.empty() ? 0 : reply.body.size() * reply.repeat;
+            aConnection.head = MakeHead(reply, total);
+            const bool stalls = reply.stallAfter < total && reply.stallAfter <= reply.dropAfter;
+            aConnection.bodyLimit = std::min<std::uint64_t>({total, reply.stallAfter, reply.dropAfter});
+            aConnection.closeAtLimit = !stalls;
+            aConnection.chunkLeft = reply.dripChunk;
+            aConnection.nextBody = Clock::now() + (reply.dripChunk > 0 ? reply.dripDelay : Clock::duration{});
+        }
+    };
+
+    // Sends what is due in one send(), the head and the first body bytes
+    // together, so a body longer than its Content-Length reaches the client
+    // in the same read as the announced bytes.
+    const auto transmit = [&](Connection& aConnection) {
+        const Reply& reply = *aConnection.reply;
+        const auto now = Clock::now();
+        std::size_t used = 0;
+        if (aConnection.HeadPending()) {
+            used = std::min(aConnection.head.size() - aConnection.headSent, buffer.size());
+            std::memcpy(buffer.data(), aConnection.head.data() + aConnection.headSent, used);
+        }
+        std::uint64_t bodyCount = 0;
+        if (aConnection.BodyPending() && now >= aConnection.nextBody) {
+            bodyCount = std::min<std::uint64_t>(aConnection.bodyLimit - aConnection.bodySent, buffer.size() - used);
+            if (reply.dripChunk > 0)
+                bodyCount = std::min(bodyCount, aConnection.chunkLeft);
+            std::uint64_t offset = aConnection.bodySent % reply.body.size();
+            for (std::uint64_t copied = 0; copied < bodyCount;) {
+                const auto piece = std::min<std::uint64_t>(bodyCount - copied, reply.body.size() - offset);
+                std::memcpy(buffer.data() + used + copied, reply.body.data() + offset, piece);
+                copied += piece;
+                offset = 0;
+            }
+        }
+        const std::size_t size = used + static_cast<std::size_t>(bodyCount);
+        if (size == 0)
+            return;
+        const ssize_t sent = send(aConnection.fd, buffer.data(), size, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                aConnection.closed = true;   // the client went away mid-reply
+            return;
+        }
+        const auto headPart = std::min(static_cast<std::size_t>(sent), used);
+        const auto bodyPart = static_cast<std::uint64_t>(sent) - headPart;
+        aConnection.headSent += headPart;
+        aConnection.bodySent += bodyPart;
+        if (reply.dripChunk > 0 && bodyPart > 0) {
+            aConnection.chunkLeft -= bodyPart;
+            if (aConnection.chunkLeft == 0) {
+                aConnection.chunkLeft = reply.dripChunk;
+                aConnection.nextBody = now + reply.dripDelay;
+            }
+        }
+        if (!aConnection.HeadPending() && !aConnection.BodyPending() && aConnection.closeAtLimit) {
+            shutdown(aConnection.fd, SHUT_WR);
+            aConnection.closed = true;
+        }
+    };
+
+    while (!aStop.stop_requested()) {
+        const auto now = Clock::now();
+        int timeout = kIdleWaitMs;
+        fds.clear();
+        fds.push_back({mWake[0], POLLIN, 0});
+        fds.push_back({mListen, POLLIN, 0});
+        for (const auto& connection : connections) {
+            short events = POLLIN;
+            if (connection->HeadPending() || (connection->BodyPending() && now >= connection->nextBody)) {
+                events |= POLLOUT;
+            } else if (connection->BodyPending()) {
+                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(connection->nextBody - now);
+                timeout = std::min(timeout, static_cast<int>(wait.count()));
+            }
+            fds.push_back({connection->fd, events, 0});
+        }
+        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents != 0) {
+            char drain[16];
+            [[maybe_unused]] const auto count = read(mWake[0], drain, sizeof drain);
+        }
+        const std::size_t known = connections.size();
+        for (std::size_t i = 0; i < known; ++i) {
+            Connection& connection = *connections[i];
+            const short events = fds[i + 2].revents;
+            if (events & (POLLIN | POLLHUP | POLLERR))
+                receive(connection);
+            if (!connection.closed && connection.reply && (events & POLLOUT))
+                transmit(connection);
+        }
+        if (fds[1].revents & POLLIN) {
+            for (int turn = 0; turn < kAcceptsPerTurn; ++turn) {
+                const int fd = accept4(mListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (fd < 0)
+                    break;
+                auto connection = std::make_unique<Connection>();
+                connection->fd = fd;
+                connections.push_back(std::move(connection));
+            }
+        }
+        std::erase_if(connections, [](const std::unique_ptr<Connection>& aConnection) {
+            if (aConnection->closed)
+                close(aConnection->fd);
+            return aConnection->closed;
+        });
+    }
+    for (const auto& connection : connections)
+        close(connection->fd);
+}

@@ -1,0 +1,462 @@
+#include "transfer/download_url.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <iostream>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include <sys/resource.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/loopback_server.h"
+#include "tests/transfer/test_helpers.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using S = TURLDownloadStatus;
+
+struct Event {
+    S status;
+    std::uint64_t progress;
+    std::uint64_t progressMax;
+    std::string text;
+};
+
+// Records every event; answers Cancel on a redirect as the engine does,
+// unless told otherwise.
+struct Recorder {
+    std::vector<Event> events;
+    std::function<bool(const Event&)> cancelWhen = [](const Event& aEvent) { return aEvent.status == S::dsRedirecting; };
+
+    TDownLoadURL::TDownloadProgressEvent Handler()
+    {
+        return [this](TDownLoadURL&, std::uint64_t aProgress, std::uint64_t aProgressMax, S aStatus,
+                      const std::string& aText, bool& aCancel) {
+            EXPECT_FALSE(aCancel);
+            events.push_back({aStatus, aProgress, aProgressMax, aText});
+            if (cancelWhen)
+                aCancel = cancelWhen(events.back());
+        };
+    }
+
+    std::vector<const Event*> Of(S aStatus) const
+    {
+        std::vector<const Event*> found;
+        for (const Event& event : events)
+            if (event.status == aStatus)
+                found.push_back(&event);
+        return found;
+    }
+
+    // The statuses in order, each run of data events as one.
+    std::vector<S> Sequence() const
+    {
+        std::vector<S> sequence;
+        for (const Event& event : events)
+            if (sequence.empty() || sequence.back() != event.status || event.status != S::dsDownloadingData)
+                sequence.push_back(event.status);
+        return sequence;
+    }
+};
+
+class TransferTest : public ::testing::Test {
+protected:
+    static constexpr const char* kPath = "/dir/sub/case.bin";
+
+    LoopbackServer mServer;
+    ScratchDir mScratch;
+    std::string mTarget = (mScratch.Path() / "target.bin").string();
+
+    std::string Run(TDownLoadURL& aAction, const std::string& aUrl, Recorder* aRecorder)
+    {
+        aAction.SetURL(aUrl);
+        aAction.SetFilename(mTarget);
+        if (aRecorder)
+            aAction.SetOnDownloadProgress(aRecorder->Handler());
+        try {
+            aAction.ExecuteTarget();
+            return "";
+        } catch (const TransferError& aError) {
+            return aError.what();
+        }
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Every scenario a transfer must survive, one line each.
+
+enum class Source { Route, FileUrl, LocalPath, ClosedPort };
+enum class Handler { CancelOnRedirect, None, NeverCancel };
+
+struct DownloadCase {
+    const char* name;
+    Source source;
+    Reply reply;                           // the route's reply; for local sources, body is the file
+    Handler handler;
+    bool succeeds;
+    std::optional<std::string> fileAfter;  // the target afterwards; it held "old" before
+    const char* redirect = nullptr;        // expected dsRedirecting text; "/..." is on the test server
+    std::size_t minDataEvents = 0;
+    bool lengthKnown = true;
+};
+
+void PrintTo(const DownloadCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+
+const std::string kDropBody(10000, 'd');
+
+const DownloadCase kDownloadCases[] = {
+    {"good_file", Source::Route, {.body = "hello world"}, Handler::CancelOnRedirect, true, "hello world", nullptr, 1},
+    {"empty_body", Source::Route, {.body = ""}, Handler::CancelOnRedirect, true, ""},
+    {"not_found_404", Source::Route, {.status = 404, .body = "<html>gone</html>", .contentType = "text/html"},
+     Handler::CancelOnRedirect, false, "old"},
+    {"server_error_500", Source::Route, {.status = 500, .body = "oops"}, Handler::CancelOnRedirect, false, "old"},
+    {"redirect_absolute", Source::Route, {.status = 302, .location = "http://mirror.example/files/new.bin"},
+     Handler::CancelOnRedirect, false, "old", "http://mirror.example/files/new.bin"},
+    {"redirect_relative", Source::Route, {.status = 301, .location = "../new.bin"},
+     Handler::CancelOnRedirect, false, "old", "/dir/new.bin"},
+    {"redirect_without_handler", Source::Route, {.status = 302, .location = "/x.bin"}, Handler::None, false, "old"},
+    {"redirect_not_cancelled", Source::Route, {.status = 307, .location = "/x.bin"},
+     Handler::NeverCancel, false, "old", "/x.bin"},
+    // A web server must not make us read local files.
+    {"redirect_to_local_file_refused", Source::Route, {.status = 302, .location = "file:///etc/passwd"},
+     Handler::CancelOnRedirect, false, "old"},
+    {"drop_mid_body", Source::Route, {.body = kDropBody, .dropAfter = 4000},
+     Handler::CancelOnRedirect, false, kDropBody.substr(0, 4000)},
+    {"longer_than_content_length", Source::Route, {.body = "0123456789ABCDEF", .claimedLength = 8},
+     Handler::CancelOnRedirect, false, std::nullopt},
+    {"no_content_length", Source::Route, {.body = "streamed until close", .sendLength = false},
+     Handler::CancelOnRedirect, true, "streamed until close", nullptr, 1, false},
+    {"drip_slowly", Source::Route,
+     {.body = "abcdefghijklmnopqrstuvwxyz", .dripDelay = 20ms, .dripChunk = 5},
+     Handler::CancelOnRedirect, true, "abcdefghijklmnopqrstuvwxyz", nullptr, 3},
+    {"file_url", Source::FileUrl, {.body = std::string("local\0bytes\r\n", 13)},
+     Handler::CancelOnRedirect, true, std::string("local\0bytes\r\n", 13), nullptr, 1},
+    {"local_path", Source::LocalPath, {.body = "plain path"}, Handler::CancelOnRedirect, true, "plain path", nullptr, 1},
+    {"unreachable_port", Source::ClosedPort, {}, Handler::CancelOnRedirect, false, "old"},
+};
+
+class DownloadScenario : public TransferTest, public ::testing::WithParamInterface<DownloadCase> {};
+
+TEST_P(DownloadScenario, EndsAsExpected)
+{
+    const DownloadCase& test = GetParam();
+    WriteFileBytes(mTarget, "old");
+
+    std::string url;
+    switch (test.source) {
+    case Source::Route:
+        mServer.SetRoute(kPath, test.reply);
+        url = mServer.Url(kPath);
+        break;
+    case Source::FileUrl:
+        WriteFileBytes(mScratch.Path() / "source.bin", test.reply.body);
+        url = "file://" + (mScratch.Path() / "source.bin").string();
+        break;
+    case Source::LocalPath: {
+        // Spaces, '#', '%' and non-ASCII must reach the file system unchanged.
+        const auto source = mScratch.Path() / "so urce #1 %41 \xC3\xB1.bin";
+        WriteFileBytes(source, test.reply.body);
+        url = source.string();
+        break;
+    }
+    case Source::ClosedPort:
+        url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + kPath;
+        break;
+    }
+
+    TDownLoadURL action;
+    Recorder recorder;
+    if (test.handler == Handler::NeverCancel)
+        recorder.cancelWhen = nullptr;
+    const std::string error = Run(action, url, test.handler == Handler::None ? nullptr : &recorder);
+
+    if (test.succeeds) {
+        EXPECT_EQ(error, "");
+        ASSERT_FALSE(recorder.events.empty());
+        EXPECT_EQ(recorder.events.back().status, S::dsEndDownloadData);
+        EXPECT_EQ(recorder.events.back().progress, test.fileAfter->size());
+    } else {
+        EXPECT_EQ(error, "Error downloading URL: " + url);
+        EXPECT_TRUE(recorder.Of(S::dsEndDownloadData).empty());
+    }
+    if (test.fileAfter) {
+        EXPECT_EQ(ReadFileBytes(mTarget), *test.fileAfter);
+    }
+
+    std::vector<std::string> redirects;
+    for (const Event* event : recorder.Of(S::dsRedirecting))
+        redirects.push_back(event->text);
+    if (test.redirect) {
+        EXPECT_THAT(redirects, ::testing::ElementsAre(test.redirect[0] == '/' ? mServer.Url(test.redirect)
+                                                                              : std::string(test.redirect)));
+    } else {
+        EXPECT_THAT(redirects, ::testing::IsEmpty());
+    }
+
+    const auto data = recorder.Of(S::dsDownloadingData);
+    EXPECT_GE(data.size(), test.minDataEvents);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (i > 0) {
+            EXPECT_GT(data[i]->progress, data[i - 1]->progress);
+        }
+        if (!test.lengthKnown) {
+            EXPECT_EQ(data[i]->progressMax, 0u);
+        } else if (test.succeeds) {
+            EXPECT_EQ(data[i]->progressMax, test.fileAfter->size());
+        }
+    }
+    // Redirects are never followed: the server saw the one request only.
+    if (test.source == Source::Route) {
+        EXPECT_THAT(mServer.RequestedPaths(), ::testing::ElementsAre(kPath));
+    }
+    EXPECT_EQ(action.Binding(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DownloadScenario, ::testing::ValuesIn(kDownloadCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+// ---------------------------------------------------------------------------
+
+TEST_F(TransferTest, GoodTransferReportsEachPhaseInOrder)
+{
+    mServer.SetRoute(kPath, {.body = std::string(3000, 'g'), .contentType = "text/plain"});
+    TDownLoadURL action;
+    Recorder recorder;
+    ASSERT_EQ(Run(action, mServer.Url(kPath), &recorder), "");
+
+    EXPECT_THAT(recorder.Sequence(),
+                ::testing::ElementsAre(S::dsFindingResource, S::dsConnecting, S::dsSendingRequest,
+                                       S::dsMIMETypeAvailable, S::dsBeginDownloadData, S::dsDownloadingData,
+                                       S::dsEndDownloadData));
+    EXPECT_EQ(recorder.Of(S::dsFindingResource).at(0)->text, "127.0.0.1");
+    EXPECT_EQ(recorder.Of(S::dsConnecting).at(0)->text, "127.0.0.1");
+    EXPECT_EQ(recorder.Of(S::dsMIMETypeAvailable).at(0)->text, "text/plain");
+    EXPECT_EQ(recorder.Of(S::dsBeginDownloadData).at(0)->text, mServer.Url(kPath));
+    const Event& end = recorder.events.back();
+    EXPECT_EQ(end.progress, 3000u);
+    EXPECT_EQ(end.progressMax, 3000u);
+}
+
+TEST_F(TransferTest, LocalFileReportsOnlyDataEvents)
+{
+    const auto source = mScratch.Path() / "source.bin";
+    WriteFileBytes(source, "abc");
+    TDownLoadURL action;
+    Recorder recorder;
+    ASSERT_EQ(Run(action, source.string(), &recorder), "");
+    EXPECT_THAT(recorder.Sequence(),
+                ::testing::ElementsAre(S::dsBeginDownloadData, S::dsDownloadingData, S::dsEndDownloadData));
+    EXPECT_EQ(recorder.Of(S::dsBeginDownloadData).at(0)->text, source.string());
+    EXPECT_EQ(recorder.events.back().progressMax, 3u);
+}
+
+TEST_F(TransferTest, CancelOnFirstCallEndsBeforeAnyRequest)
+{
+    mServer.SetRoute(kPath, {.body = "never fetched"});
+    WriteFileBytes(mTarget, "old");
+    TDownLoadURL action;
+    Recorder recorder;
+    recorder.cancelWhen = [](const Event&) { return true; };
+    EXPECT_EQ(Run(action, mServer.Url(kPath), &recorder), "Error downloading URL: " + mServer.Url(kPath));
+    ASSERT_EQ(recorder.events.size(), 1u);
+    EXPECT_EQ(recorder.events[0].status, S::dsFindingResource);
+    EXPECT_EQ(mServer.RequestCount(kPath), 0u);
+    EXPECT_EQ(ReadFileBytes(mTarget), "old");
+}
+
+TEST_F(TransferTest, CancelWhileDataArrivesFailsAndKeepsThePartialFile)
+{
+    mServer.SetRoute(kPath, {.body = std::string(100000, 'c'), .dripDelay = 5ms, .dripChunk = 1000});
+    TDownLoadURL action;
+    Recorder recorder;
+    recorder.cancelWhen = [](const Event& aEvent) { return aEvent.status == S::dsDownloadingData; };
+    EXPECT_EQ(Run(action, mServer.Url(kPath), &recorder), "Error downloading URL: " + mServer.Url(kPath));
+    EXPECT_EQ(recorder.Of(S::dsDownloadingData).size(), 1u);
+    EXPECT_EQ(ReadFileBytes(mTarget).size(), recorder.Of(S::dsDownloadingData).at(0)->progress);
+}
+
+// The handler's own exception comes out of ExecuteTarget unchanged, after
+// curl has been wound up, never through curl's C frames.
+TEST_F(TransferTest, HandlerExceptionLeavesExecuteTargetUnchanged)
+{
+    mServer.SetRoute(kPath, {.body = "data"});
+    TDownLoadURL action;
+    action.SetURL(mServer.Url(kPath));
+    action.SetFilename(mTarget);
+    action.SetOnDownloadProgress([](TDownLoadURL&, std::uint64_t, std::uint64_t, S aStatus, const std::string&, bool&) {
+        if (aStatus == S::dsDownloadingData)
+            throw std::logic_error("handler failed");
+    });
+    try {
+        action.ExecuteTarget();
+        ADD_FAILURE() << "no exception";
+    } catch (const std::logic_error& aError) {
+        EXPECT_STREQ(aError.what(), "handler failed");
+    }
+    EXPECT_EQ(action.Binding(), nullptr);
+}
+
+TEST_F(TransferTest, UnwritableTargetFails)
+{
+    mServer.SetRoute(kPath, {.body = "data"});
+    mTarget = (mScratch.Path() / "missing-folder" / "target.bin").string();
+    TDownLoadURL action;
+    EXPECT_EQ(Run(action, mServer.Url(kPath), nullptr), "Error downloading URL: " + mServer.Url(kPath));
+}
+
+TEST_F(TransferTest, FiveMegabytesArriveIntact)
+{
+    std::string body(5 * 1024 * 1024, '\0');
+    std::mt19937 random(20240611);
+    std::generate(body.begin(), body.end(), [&] { return static_cast<char>(random()); });
+    mServer.SetRoute(kPath, {.body = body});
+    TDownLoadURL action;
+    Recorder recorder;
+    ASSERT_EQ(Run(action, mServer.Url(kPath), &recorder), "");
+    EXPECT_TRUE(ReadFileBytes(mTarget) == body);   // not EXPECT_EQ: no 5 MB dump on failure
+    const auto data = recorder.Of(S::dsDownloadingData);
+    ASSERT_FALSE(data.empty());
+    EXPECT_EQ(data.back()->progress, body.size());
+    EXPECT_EQ(data.back()->progressMax, body.size());
+}
+
+TEST_F(TransferTest, OneActionRunsTransfersInARow)
+{
+    mServer.SetRoute("/first.bin", {.body = "first"});
+    mServer.SetRoute("/second.bin", {.body = "second"});
+    TDownLoadURL action;
+    EXPECT_EQ(action.Binding(), nullptr);
+
+    std::shared_ptr<TBinding> seen;
+    bool boundThroughout = true;
+    action.SetOnDownloadProgress([&](TDownLoadURL& aSender, std::uint64_t, std::uint64_t, S, const std::string&, bool&) {
+        auto binding = aSender.Binding();
+        boundThroughout = boundThroughout && binding;
+        if (!seen)
+            seen = binding;
+    });
+    action.SetURL(mServer.Url("/first.bin"));
+    action.SetFilename(mTarget);
+    ASSERT_NO_THROW(action.ExecuteTarget());
+    EXPECT_EQ(action.Binding(), nullptr);
+    ASSERT_TRUE(seen);
+    seen->Abort();   // after its transfer: does nothing, and must not touch the next one
+
+    const auto second = (mScratch.Path() / "second.bin").string();
+    action.SetURL(mServer.Url("/second.bin"));
+    action.SetFilename(second);
+    ASSERT_NO_THROW(action.ExecuteTarget());
+    EXPECT_TRUE(boundThroughout);
+    EXPECT_EQ(action.Binding(), nullptr);
+    EXPECT_EQ(ReadFileBytes(mTarget), "first");
+    EXPECT_EQ(ReadFileBytes(second), "second");
+}
+
+// A measurement, not a check: run with --gtest_also_run_disabled_tests.
+// Compares the transferring thread's CPU time with the wall time of a 1 GiB
+// loopback transfer written to /dev/null.
+TEST_F(TransferTest, DISABLED_OneGibibyteThroughput)
+{
+    constexpr std::uint64_t kGiB = 1024ull * 1024 * 1024;
+    mServer.SetRoute(kPath, {.body = std::string(1024 * 1024, 'g'), .repeat = kGiB / (1024 * 1024)});
+    TDownLoadURL action;
+    action.SetURL(mServer.Url(kPath));
+    action.SetFilename("/dev/null");
+    std::uint64_t events = 0;
+    std::uint64_t received = 0;
+    action.SetOnDownloadProgress([&](TDownLoadURL&, std::uint64_t aProgress, std::uint64_t, S, const std::string&, bool&) {
+        ++events;
+        received = aProgress;
+    });
+    rusage before{};
+    rusage after{};
+    getrusage(RUSAGE_THREAD, &before);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_NO_THROW(action.ExecuteTarget());
+    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+    getrusage(RUSAGE_THREAD, &after);
+    const auto seconds = [](const timeval& aTime) { return aTime.tv_sec + aTime.tv_usec / 1e6; };
+    const double user = seconds(after.ru_utime) - seconds(before.ru_utime);
+    const double system = seconds(after.ru_stime) - seconds(before.ru_stime);
+    EXPECT_EQ(received, kGiB);
+    std::cout << "[ measured ] 1 GiB: wall " << wall.count() << " s, " << kGiB / wall.count() / 1e6
+              << " MB/s; our thread: user " << user << " s, system " << system << " s; " << events
+              << " events\n";
+}
+
+// ---------------------------------------------------------------------------
+// Abort from another thread while the server sends nothing.
+
+enum class Silence { AfterHeaders, NoReplyAtAll };
+
+struct AbortCase {
+    const char* name;
+    Silence silence;
+};
+
+void PrintTo(const AbortCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+
+const AbortCase kAbortCases[] = {
+    {"headers_then_silence", Silence::AfterHeaders},
+    {"no_reply_at_all", Silence::NoReplyAtAll},
+};
+
+class AbortFromAnotherThread : public TransferTest, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(AbortFromAnotherThread, ReturnsQuickly)
+{
+    SilentListener silent;
+    mServer.SetRoute(kPath, {.body = std::string(100000, 's'), .stallAfter = 1000});
+    const bool afterHeaders = GetParam().silence == Silence::AfterHeaders;
+    const S lastWord = afterHeaders ? S::dsDownloadingData : S::dsSendingRequest;
+
+    TDownLoadURL action;
+    action.SetURL(afterHeaders ? mServer.Url(kPath) : silent.Url(kPath));
+    action.SetFilename(mTarget);
+    std::promise<void> reached;
+    std::atomic<bool> signalled{false};
+    action.SetOnDownloadProgress([&](TDownLoadURL&, std::uint64_t, std::uint64_t, S aStatus, const std::string&, bool&) {
+        if (aStatus == lastWord && !signalled.exchange(true))
+            reached.set_value();
+    });
+
+    std::atomic<bool> threw{false};
+    std::chrono::steady_clock::time_point returnedAt;
+    std::thread worker([&] {
+        try {
+            action.ExecuteTarget();
+        } catch (const TransferError&) {
+            threw = true;
+        }
+        returnedAt = std::chrono::steady_clock::now();
+    });
+    const bool wasReached = reached.get_future().wait_for(5s) == std::future_status::ready;
+    // Past curl's own early timers (200 ms), so only Abort can end the wait.
+    std::this_thread::sleep_for(300ms);
+    const auto binding = action.Binding();
+    const auto abortAt = std::chrono::steady_clock::now();
+    if (binding)
+        binding->Abort();
+    worker.join();
+
+    ASSERT_TRUE(wasReached);
+    ASSERT_TRUE(binding);
+    EXPECT_TRUE(threw);
+    const auto latency = std::chrono::duration_cast<std::chrono::microseconds>(returnedAt - abortAt);
+    std::cout << "[ measured ] abort latency (" << GetParam().name << "): " << latency.count() / 1000.0 << " ms\n";
+    RecordProperty("abort_latency_us", std::to_string(latency.count()));
+    EXPECT_LT(latency, 2s);
+    binding->Abort();   // after the end: harmless
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AbortFromAnotherThread, ::testing::ValuesIn(kAbortCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+}  // namespace

@@ -1,0 +1,31 @@
+#include <gtest/gtest.h>
+
+#include "transfer/url_text.h"
+
+struct AddressCase {
+    const char* name;
+    const char* written;
+    const char* normalized;
+};
+
+const AddressCase kAddressCases[] = {
+    {"service_reply_line_break", "http://h/rel/info.ini\r\n", "http://h/rel/info.ini"},
+    {"surrounding_blanks", "  http://h/a.ini  ", "http://h/a.ini"},
+    {"blank_in_name", "http://h/rel/Data 1.cab", "http://h/rel/Data%201.cab"},
+    {"non_ascii_name", "http://h/rel/a\xC3\xB1o.cab", "http://h/rel/a%C3%B1o.cab"},
+    {"encoded_stays", "http://h/rel/Data%201.cab?x=1", "http://h/rel/Data%201.cab?x=1"},
+    {"query_kept", "http://h/s.asp?INFOFILE=25?INFOFILE=7", "http://h/s.asp?INFOFILE=25?INFOFILE=7"},
+    {"local_path_untouched", "/srv/rel/Data 1.cab\n", "/srv/rel/Data 1.cab"},
+};
+
+void PrintTo(const AddressCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+
+class NormalizeAddressCase : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(NormalizeAddressCase, GivesWhatCurlAccepts)
+{
+    EXPECT_EQ(NormalizeAddress(GetParam().written), GetParam().normalized);
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, NormalizeAddressCase, ::testing::ValuesIn(kAddressCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });

@@ -1,0 +1,515 @@
+#include "transfer/download_url.h"
+#include "transfer/url_text.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+#include <curl/curl.h>
+
+#include "platform/text.h"
+
+namespace {
+
+constexpr const char* kUserAgent = "Downloader/3.01";
+// Large reads and a large stdio buffer keep a fast line at disk speed:
+// at curl's default 16 KiB the per-chunk work dominates on loopback.
+constexpr long kReceiveBufferSize = 512 * 1024;
+constexpr std::size_t kFileBufferSize = 1024 * 1024;
+// Only a bound on one wait: Abort wakes the wait at once.
+constexpr int kPollTimeoutMs = 5000;
+
+struct CurlEasyDeleter {
+    void operator()(CURL* aHandle) const noexcept { curl_easy_cleanup(aHandle); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+
+struct CurlUrlDeleter {
+    void operator()(CURLU* aHandle) const noexcept { curl_url_cleanup(aHandle); }
+};
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+
+struct CurlStringDeleter {
+    void operator()(char* aText) const noexcept { curl_free(aText); }
+};
+using CurlString = std::unique_ptr<char, CurlStringDeleter>;
+
+struct FileCloser {
+    void operator()(std::FILE* aFile) const noexcept { std::fclose(aFile); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+bool IsAsciiAlpha(char aChar)
+{
+    return (aChar >= 'a' && aChar <= 'z') || (aChar >= 'A' && aChar <= 'Z');
+}
+
+bool IsAsciiDigit(char aChar)
+{
+    return aChar >= '0' && aChar <= '9';
+}
+
+// "scheme://..." as RFC 3986 spells a scheme; anything else is a local path.
+bool HasScheme(std::string_view aAddress)
+{
+    const auto end = aAddress.find("://");
+    if (end == std::string_view::npos || end == 0 || !IsAsciiAlpha(aAddress[0]))
+        return false;
+    for (std::size_t i = 1; i < end; ++i) {
+        const char c = aAddress[i];
+        if (!IsAsciiAlpha(c) && !IsAsciiDigit(c) && c != '+' && c != '-' && c != '.')
+            return false;
+    }
+    return true;
+}
+
+bool StartsWithNoCase(std::string_view aText, std::string_view aPrefix)
+{
+    if (aText.size() < aPrefix.size())
+        return false;
+    for (std::size_t i = 0; i < aPrefix.size(); ++i) {
+        char c = aText[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != aPrefix[i])
+            return false;
+    }
+    return true;
+}
+
+bool IsWebAddress(std::string_view aAddress)
+{
+    return StartsWithNoCase(aAddress, "http://") || StartsWithNoCase(aAddress, "https://");
+}
+
+// curl decodes %XX in a file:// path, so every byte that could be read as
+// syntax ('%', '#', '?', spaces, non-ASCII) is encoded; the path's bytes
+// reach the file system unchanged.
+std::string LocalPathToFileUrl(const std::string& aPath)
+{
+    const std::string path = std::filesystem::absolute(std::filesystem::path(aPath)).string();
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (IsAsciiAlpha(c) || IsAsciiDigit(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            url += c;
+        } else {
+            url += '%';
+            url += kHex[byte >> 4];
+            url += kHex[byte & 0x0F];
+        }
+    }
+    return url;
+}
+
+std::string HostOf(const std::string& aAddress)
+{
+    CurlUrl url{curl_url()};
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, aAddress.c_str(), 0) != CURLUE_OK)
+        return {};
+    char* host = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK)
+        return {};
+    const CurlString owned{host};
+    return owned ? std::string(owned.get()) : std::string();
+}
+
+// A Location value made absolute against the address it came from
+// (RFC 3986 section 5); "" when it cannot be read.
+std::string ResolveReference(const std::string& aBase, std::string_view aReference)
+{
+    CurlUrl url{curl_url()};
+    const std::string reference(aReference);
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, aBase.c_str(), 0) != CURLUE_OK
+        || curl_url_set(url.get(), CURLUPART_URL, reference.c_str(), CURLU_URLENCODE) != CURLUE_OK)
+        return {};
+    char* absolute = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_URL, &absolute, 0) != CURLUE_OK)
+        return {};
+    const CurlString owned{absolute};
+    return owned ? std::string(owned.get()) : std::string();
+}
+
+std::string SocketAddressText(const curl_sockaddr& aAddress)
+{
+    char text[INET6_ADDRSTRLEN] = "";
+    if (aAddress.family == AF_INET) {
+        const auto* address = reinterpret_cast<const sockaddr_in*>(&aAddress.addr);
+        inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
+    } else if (aAddress.family == AF_INET6) {
+        const auto* address = reinterpret_cast<const sockaddr_in6*>(&aAddress.addr);
+        inet_ntop(AF_INET6, &address->sin6_addr, text, sizeof text);
+    }
+    return text;
+}
+
+}  // namespace
+
+void TBinding::Abort()
+{
+    mAborted.store(true);
+    std::lock_guard lock(mMutex);
+    if (mMulti)
+        curl_multi_wakeup(static_cast<CURLM*>(mMulti));   // documented as callable from any thread
+}
+
+void TBinding::Attach(void* aMulti)
+{
+    std::lock_guard lock(mMutex);
+    mMulti = aMulti;
+}
+
+void TBinding::Detach()
+{
+    std::lock_guard lock(mMutex);
+    mMulti = nullptr;
+}
+
+// One transfer: owns the curl handles and the target file, and turns curl's
+// callbacks into progress events. Everything here runs on the thread that
+// called ExecuteTarget. No exception may leave a curl callback, so the
+// callbacks catch, remember and stop; Run rethrows after curl has returned.
+class TDownLoadURL::Transfer {
+public:
+    Transfer(TDownLoadURL& aAction, const TBinding& aBinding)
+        : mAction(aAction), mBinding(aBinding), mURL(aAction.URL()), mFilename(aAction.Filename()),
+          mHandler(aAction.mOnDownloadProgress), mEasy(curl_easy_init()), mMulti(curl_multi_init())
+    {
+    }
+
+    ~Transfer()
+    {
+        if (mAdded)
+            curl_multi_remove_handle(mMulti, mEasy.get());
+        if (mMulti)
+            curl_multi_cleanup(mMulti);
+    }
+
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    CURLM* Multi() const { return mMulti; }
+
+    // Throws TransferError, or what the handler threw.
+    void Run()
+    {
+        if (!mEasy || !mMulti || IsBlank(mURL))
+            Fail();
+        try {
+            const std::string address = NormalizeAddress(mURL);
+            mAddress = HasScheme(address) ? address : LocalPathToFileUrl(address);
+        } catch (const std::filesystem::filesystem_error&) {
+            Fail();   // no current folder to make the path absolute
+        }
+        mIsWeb = IsWebAddress(mAddress);
+        Configure();
+
+        // curl resolves the name first thing; a file has no name to find.
+        if (mIsWeb && !Notify(0, 0, TURLDownloadStatus::dsFindingResource, HostOf(mAddress)))
+            Finish(false);
+        if (curl_multi_add_handle(mMulti, mEasy.get()) != CURLM_OK)
+            Fail();
+        mAdded = true;
+
+        const bool completed = Drive();
+        // An empty body still makes an empty file.
+        const bool begun = completed && (mBegun || BeginData());
+        Finish(begun && CheckLength());
+    }
+
+private:
+    void Configure()
+    {
+        CURL* easy = mEasy.get();
+        curl_easy_setopt(easy, CURLOPT_URL, mAddress.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file");
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);     // we run on a worker thread
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+        // The owner decides about a redirect: it gets the target and the
+        // next attempt starts there.
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+        // A proxy's CONNECT reply is not the server's reply.
+        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Transfer::OnOpenSocket);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
+        curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Transfer::OnPrereq);
+        curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnWrite);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        // curl stops reading at Content-Length and only mentions surplus
+        // bytes in its verbose text; a longer body than announced means the
+        // file we kept is not the file the server had.
+        curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &Transfer::OnDebug);
+        curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
+        curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+    }
+
+    // True when curl finished the transfer without error.
+    bool Drive()
+    {
+        int running = 1;
+        while (!Stopped()) {
+            if (curl_multi_perform(mMulti, &running) != CURLM_OK)
+                return false;
+            if (running == 0)
+                break;
+            if (Stopped())
+                return false;
+            if (curl_multi_poll(mMulti, nullptr, 0, kPollTimeoutMs, nullptr) != CURLM_OK)
+                return false;
+        }
+        if (running != 0)
+            return false;
+        int left = 0;
+        while (const CURLMsg* message = curl_multi_info_read(mMulti, &left)) {
+            if (message->msg == CURLMSG_DONE)
+                return message->data.result == CURLE_OK && !Stopped();
+        }
+        return false;
+    }
+
+    bool Stopped() const { return mStopped || mBinding.Aborted(); }
+
+    // Ends the transfer: closes the file and reports the end, or throws.
+    void Finish(bool aSucceeded)
+    {
+        bool closed = true;
+        if (mFile)
+            closed = std::fclose(mFile.release()) == 0;
+        if (mCallbackError)
+            std::rethrow_exception(mCallbackError);
+        if (!aSucceeded || !closed || Stopped())
+            Fail();
+        if (!Notify(mReceived, ProgressMax(), TURLDownloadStatus::dsEndDownloadData, mURL)) {
+            if (mCallbackError)
+                std::rethrow_exception(mCallbackError);
+            Fail();
+        }
+    }
+
+    [[noreturn]] void Fail()
+    {
+        mFile.reset();
+        throw TransferError("Error downloading URL: " + mURL);
+    }
+
+    bool CheckLength()
+    {
+        if (mExcess)
+            return false;
+        curl_off_t length = -1;
+        curl_easy_getinfo(mEasy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        return length < 0 || static_cast<std::uint64_t>(length) == mReceived;
+    }
+
+    std::uint64_t ProgressMax() const
+    {
+        curl_off_t length = -1;
+        curl_easy_getinfo(mEasy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        return length > 0 ? static_cast<std::uint64_t>(length) : 0;
+    }
+
+    // Calls the handler; false when the transfer must end (cancel, or the
+    // handler threw). Never throws; aText is trimmed here.
+    bool Notify(std::uint64_t aProgress, std::uint64_t aProgressMax, TURLDownloadStatus aStatus,
+                std::string_view aText) noexcept
+    {
+        if (!mHandler)
+            return true;
+        return Guarded(false, [&] {
+            bool cancel = false;
+            mHandler(mAction, aProgress, aProgressMax, aStatus, TrimControl(aText), cancel);
+            if (cancel)
+                mStopped = true;
+            return !mStopped;
+        });
+    }
+
+    // The server accepted the request (or the file is there): report it and
+    // only now replace whatever lies at Filename.
+    bool BeginData()
+    {
+        mBegun = true;
+        if (!Notify(0, ProgressMax(), TURLDownloadStatus::dsBeginDownloadData, mURL))
+            return false;
+        mFile.reset(std::fopen(mFilename.c_str(), "wb"));
+        if (!mFile) {
+            mStopped = true;
+            return false;
+        }
+        std::setvbuf(mFile.get(), nullptr, _IOFBF, kFileBufferSize);
+        return true;
+    }
+
+    // End of one header block. Interim (1xx) replies are skipped; a redirect
+    // is announced and ends the transfer; an error status ends it quietly.
+    bool EndOfHeaders()
+    {
+        long status = 0;
+        curl_easy_getinfo(mEasy.get(), CURLINFO_RESPONSE_CODE, &status);
+        if (status < 200)
+            return true;
+        if (status >= 300 && status < 400) {
+            const std::string target = mLocation.empty() ? std::string() : ResolveReference(mAddress, mLocation);
+            // A web server may send us to another web address, never to a
+            // local file.
+            if (IsWebAddress(target))
+                Notify(0, 0, TURLDownloadStatus::dsRedirecting, target);
+            mStopped = true;
+            return false;
+        }
+        if (status >= 400) {
+            mStopped = true;
+            return false;
+        }
+        char* type = nullptr;
+        curl_easy_getinfo(mEasy.get(), CURLINFO_CONTENT_TYPE, &type);
+        if (type && *type && !Notify(0, ProgressMax(), TURLDownloadStatus::dsMIMETypeAvailable, type))
+            return false;
+        return BeginData();
+    }
+
+    // Runs a callback's body; an exception is kept for Run and the transfer
+    // ends with aFailure, so nothing is thrown through curl.
+    template <typename Result, typename Body>
+    Result Guarded(Result aFailure, Body aBody) noexcept
+    {
+        try {
+            return aBody();
+        } catch (...) {
+            mCallbackError = std::current_exception();
+            mStopped = true;
+            return aFailure;
+        }
+    }
+
+    static curl_socket_t OnOpenSocket(void* aClient, curlsocktype aPurpose, curl_sockaddr* aAddress)
+    {
+        auto& self = *static_cast<Transfer*>(aClient);
+        return self.Guarded<curl_socket_t>(CURL_SOCKET_BAD, [&]() -> curl_socket_t {
+            if (aPurpose == CURLSOCKTYPE_IPCXN
+                && !self.Notify(0, 0, TURLDownloadStatus::dsConnecting, SocketAddressText(*aAddress)))
+                return CURL_SOCKET_BAD;
+            if (self.Stopped())
+                return CURL_SOCKET_BAD;
+            // Close-on-exec: the program later starts other programs.
+            return socket(aAddress->family, aAddress->socktype | SOCK_CLOEXEC, aAddress->protocol);
+        });
+    }
+
+    static int OnPrereq(void* aClient, char* aPrimaryIp, char*, int, int)
+    {
+        auto& self = *static_cast<Transfer*>(aClient);
+        if (self.mIsWeb && !self.Notify(0, 0, TURLDownloadStatus::dsSendingRequest, aPrimaryIp ? aPrimaryIp : ""))
+            return CURL_PREREQFUNC_ABORT;
+        return self.Stopped() ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
+    }
+
+    static std::size_t OnHeader(char* aBuffer, std::size_t aSize, std::size_t aCount, void* aClient)
+    {
+        auto& self = *static_cast<Transfer*>(aClient);
+        const std::size_t size = aSize * aCount;
+        if (self.Stopped())
+            return 0;
+        if (self.mBegun)
+            return size;   // trailers after a chunked body
+        return self.Guarded<std::size_t>(0, [&]() -> std::size_t {
+            const std::string_view line(aBuffer, size);
+            if (line == "\r\n" || line == "\n")
+                return self.EndOfHeaders() ? size : 0;
+            if (StartsWithNoCase(line, "http/"))
+                self.mLocation.clear();   // a new reply (after an interim one)
+            else if (StartsWithNoCase(line, "location:"))
+                self.mLocation = TrimControl(line.substr(9));
+            return size;
+        });
+    }
+
+    static std::size_t OnWrite(char* aData, std::size_t aSize, std::size_t aCount, void* aClient)
+    {
+        auto& self = *static_cast<Transfer*>(aClient);
+        const std::size_t size = aSize * aCount;
+        if (self.Stopped())
+            return 0;
+        // A file:// transfer has no headers: its first data is its begin.
+        if (!self.mBegun && !self.BeginData())
+            return 0;
+        if (!self.mFile || std::fwrite(aData, 1, size, self.mFile.get()) != size) {
+            self.mStopped = true;
+            return 0;
+        }
+        self.mReceived += size;
+        if (!self.Notify(self.mReceived, self.ProgressMax(), TURLDownloadStatus::dsDownloadingData, self.mURL))
+            return 0;
+        return size;
+    }
+
+    static int OnDebug(CURL*, curl_infotype aType, char* aData, std::size_t aSize, void* aClient)
+    {
+        if (aType == CURLINFO_TEXT
+            && std::string_view(aData, aSize).find("Excess found") != std::string_view::npos)
+            static_cast<Transfer*>(aClient)->mExcess = true;
+        return 0;
+    }
+
+    TDownLoadURL& mAction;
+    const TBinding& mBinding;
+    // Copies: the handler may change the action's settings while it runs.
+    const std::string mURL;
+    const std::string mFilename;
+    const TDownloadProgressEvent mHandler;
+    CurlEasy mEasy;
+    CURLM* mMulti;
+    bool mAdded = false;
+    std::string mAddress;          // what curl fetches: URL, or a local path as file://
+    bool mIsWeb = false;
+    UniqueFile mFile;
+    std::uint64_t mReceived = 0;
+    bool mBegun = false;
+    bool mStopped = false;         // we ended the transfer: cancel, refusal or failure
+    bool mExcess = false;
+    std::string mLocation;         // of the reply whose headers are arriving
+    std::exception_ptr mCallbackError;
+};
+
+void TDownLoadURL::ExecuteTarget()
+{
+    auto binding = std::make_shared<TBinding>();
+    Transfer transfer(*this, *binding);
+    binding->Attach(transfer.Multi());
+    SetBinding(binding);
+    // Runs before the transfer's handles go, so Abort never wakes a freed handle.
+    struct Release {
+        TDownLoadURL& mAction;
+        TBinding& mBinding;
+        ~Release()
+        {
+            mAction.SetBinding(nullptr);
+            mBinding.Detach();
+        }
+    } release{*this, *binding};
+    transfer.Run();
+}
+
+std::shared_ptr<TBinding> TDownLoadURL::Binding() const
+{
+    std::lock_guard lock(mBindingMutex);
+    return mBinding;
+}
+
+void TDownLoadURL::SetBinding(std::shared_ptr<TBinding> aBinding)
+{
+    std::lock_guard lock(mBindingMutex);
+    mBinding = std::move(aBinding);
+}

@@ -1,0 +1,90 @@
+#pragma once
+// Copies the resource at a URL into a local file and reports the transfer's
+// statuses through one event, whose handler can cancel the transfer. Another
+// thread can abort a running transfer through Binding().
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "transfer/url_download_status.h"
+
+// One transfer attempt failed; another attempt may work. The message is
+// "Error downloading URL: " followed by the address.
+class TransferError : public std::runtime_error {
+public:
+    using runtime_error::runtime_error;
+};
+
+// The running transfer, as other threads see it. Shared between the action
+// and whoever asked for it, so it stays valid after the transfer has ended.
+class TBinding {
+public:
+    // Any thread, any time, also after the transfer has ended (then it does
+    // nothing). The transfer ends within a few milliseconds and ExecuteTarget
+    // throws TransferError.
+    void Abort();
+    bool Aborted() const noexcept { return mAborted.load(); }
+
+private:
+    friend class TDownLoadURL;
+    void Attach(void* aMulti);   // the transfer's curl multi handle
+    void Detach();               // before that handle goes away
+
+    std::atomic<bool> mAborted{false};
+    std::mutex mMutex;           // keeps mMulti alive while Abort wakes it
+    void* mMulti = nullptr;
+};
+
+class TDownLoadURL {
+public:
+    // Runs on the thread that called ExecuteTarget. aCancel is false on
+    // entry; true ends the transfer and ExecuteTarget throws TransferError.
+    // aStatusText is trimmed: for dsFindingResource the host, dsConnecting
+    // the peer address, dsMIMETypeAvailable the content type,
+    // dsBeginDownloadData the address being fetched, dsRedirecting the
+    // absolute target of a redirect (which is never followed).
+    // aProgressMax is 0 when the length is not announced.
+    using TDownloadProgressEvent = std::function<void(TDownLoadURL& aSender, std::uint64_t aProgress,
+        std::uint64_t aProgressMax, TURLDownloadStatus aStatusCode, const std::string& aStatusText,
+        bool& aCancel)>;
+
+    TDownLoadURL() = default;
+    TDownLoadURL(const TDownLoadURL&) = delete;
+    TDownLoadURL& operator=(const TDownLoadURL&) = delete;
+
+    // http://, https:// or file:// address; text without "scheme://" is a
+    // local path (UTF-8) and is copied like a file:// address.
+    const std::string& URL() const { return mURL; }
+    void SetURL(std::string aURL) { mURL = std::move(aURL); }
+    // Native UTF-8 path of the file to write; truncated once the server has
+    // accepted the request, so a failure before the body leaves an older
+    // file there untouched.
+    const std::string& Filename() const { return mFilename; }
+    void SetFilename(std::string aFilename) { mFilename = std::move(aFilename); }
+    void SetOnDownloadProgress(TDownloadProgressEvent aHandler) { mOnDownloadProgress = std::move(aHandler); }
+
+    // Blocks until the transfer has ended. Throws TransferError on any
+    // failure, cancel, abort or redirect; an exception thrown by the handler
+    // leaves unchanged once the transfer has been wound up. Deletes nothing:
+    // whatever was written at Filename stays.
+    void ExecuteTarget();
+
+    // Any thread; null outside a transfer.
+    std::shared_ptr<TBinding> Binding() const;
+    bool HandlesTarget() const { return true; }
+
+private:
+    class Transfer;
+    void SetBinding(std::shared_ptr<TBinding> aBinding);
+
+    std::string mURL;
+    std::string mFilename;
+    TDownloadProgressEvent mOnDownloadProgress;
+    mutable std::mutex mBindingMutex;   // Binding() is read from other threads
+    std::shared_ptr<TBinding> mBinding;
+};

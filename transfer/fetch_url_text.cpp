@@ -1,0 +1,139 @@
+#include "transfer/fetch_url_text.h"
+#include "transfer/url_text.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string_view>
+#include <thread>
+
+#include <curl/curl.h>
+
+namespace {
+
+constexpr const char* kUserAgent = "Downloader/3.01";
+constexpr long kMaxRedirects = 5;
+// Without a floor on speed a server that accepts and then says nothing
+// would hold the worker, and the window waiting for it, for good.
+constexpr long kStallSeconds = 60;
+
+struct CurlEasyDeleter {
+    void operator()(CURL* aHandle) const noexcept { curl_easy_cleanup(aHandle); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+
+struct FetchState {
+    CURL* easy = nullptr;
+    std::string* text = nullptr;
+    std::size_t limit = 0;
+    int waitMs = 0;
+    bool locationSeen = false;  // in the current header block
+    bool opened = false;        // the final reply's headers have arrived
+    bool full = false;          // we stopped reading on purpose
+    bool failed = false;
+};
+
+bool StartsWithNoCase(std::string_view aText, std::string_view aPrefix)
+{
+    if (aText.size() < aPrefix.size())
+        return false;
+    for (std::size_t i = 0; i < aPrefix.size(); ++i) {
+        char c = aText[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != aPrefix[i])
+            return false;
+    }
+    return true;
+}
+
+bool HasValue(std::string_view aHeader)
+{
+    const auto colon = aHeader.find(':');
+    return aHeader.find_first_not_of(" \t\r\n", colon + 1) != std::string_view::npos;
+}
+
+std::size_t OnHeader(char* aBuffer, std::size_t aSize, std::size_t aCount, void* aClient)
+{
+    auto& state = *static_cast<FetchState*>(aClient);
+    const std::size_t size = aSize * aCount;
+    const std::string_view line(aBuffer, size);
+    if (state.opened)
+        return size;   // trailers
+    if (StartsWithNoCase(line, "http/")) {
+        state.locationSeen = false;
+    } else if (StartsWithNoCase(line, "location:")) {
+        state.locationSeen = HasValue(line);
+    } else if (line == "\r\n" || line == "\n") {
+        long status = 0;
+        curl_easy_getinfo(state.easy, CURLINFO_RESPONSE_CODE, &status);
+        // Interim replies and redirects that curl follows are not the reply.
+        const bool followed = status >= 300 && status < 400 && state.locationSeen;
+        if (status >= 200 && !followed) {
+            state.opened = true;
+            if (state.waitMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(state.waitMs));
+        }
+    }
+    return size;
+}
+
+std::size_t OnWrite(char* aData, std::size_t aSize, std::size_t aCount, void* aClient)
+{
+    auto& state = *static_cast<FetchState*>(aClient);
+    const std::size_t size = aSize * aCount;
+    try {
+        const std::size_t take = std::min(size, state.limit - state.text->size());
+        state.text->append(aData, take);
+    } catch (...) {
+        state.failed = true;
+        return 0;
+    }
+    if (state.text->size() >= state.limit) {
+        state.full = true;
+        return 0;   // the rest is not wanted: curl ends the transfer here
+    }
+    return size;
+}
+
+}  // namespace
+
+TFetchResult FetchURLText(const std::string& aURL, std::string& aText, std::size_t aBufferSize,
+                          int aConnectTimeoutMs, int aWaitMs)
+{
+    aText.clear();
+    const CurlEasy easy{curl_easy_init()};
+    if (!easy)
+        return TFetchResult::NoHandle;
+
+    FetchState state;
+    state.easy = easy.get();
+    state.text = &aText;
+    state.limit = aBufferSize;
+    state.waitMs = aWaitMs;
+
+    CURL* handle = easy.get();
+    const std::string address = NormalizeAddress(aURL);
+    curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    if (aConnectTimeoutMs > 0)
+        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(aConnectTimeoutMs));
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &state);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &OnWrite);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &state);
+
+    const CURLcode result = curl_easy_perform(handle);
+    if (state.full || (result == CURLE_OK && !state.failed))
+        return TFetchResult::Ok;
+    aText.clear();
+    return state.opened || state.failed ? TFetchResult::ReadFailed : TFetchResult::OpenFailed;
+}
