@@ -19,7 +19,7 @@ class TIniReader {
 public:
     // Only this many bytes of a file are read; the rest counts as absent, so a
     // hostile server cannot make the wizard hold more than a few times this.
-    static constexpr std::size_t kMaxFileBytes = std::size_t{16} << 20;
+    static constexpr std::size_t kMaxFileBytes = std::size_t{4} << 20;
     // Values are cut to this many characters (code points).
     static constexpr std::size_t kMaxValueChars = 2047;
 

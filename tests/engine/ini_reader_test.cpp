@@ -228,7 +228,7 @@ TEST_F(IniFileTest, HugeFileIsReadUpToTheLimitOnly)
     {
         std::FILE* file = std::fopen(path.c_str(), "wb");
         ASSERT_NE(file, nullptr);
-        const std::string head = "[S]\r\nA=1\r\nLong=" + std::string(10 << 20, 'x') + "\r\nB=2\r\n";
+        const std::string head = "[S]\r\nA=1\r\nLong=" + std::string(TIniReader::kMaxFileBytes / 2, 'x') + "\r\nB=2\r\n";
         std::fwrite(head.data(), 1, head.size(), file);
         // Megabytes of NUL bytes (a sparse hole), then a line that straddles
         // the limit and a key wholly past it; the file ends at 100 MB.

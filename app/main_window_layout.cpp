@@ -1,0 +1,323 @@
+// The pages and their controls, placed as at 96 dpi; Qt scales them on
+// high-density screens.
+
+#include <QApplication>
+#include <algorithm>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStyle>
+
+#include "app/artwork.h"
+#include "app/hyperlink_label.h"
+#include "app/main_window.h"
+#include "app/string_table.h"
+
+namespace {
+
+constexpr int kPageWidth = 450;
+constexpr int kPageHeight = 160;
+constexpr int kBarHeight = 38;
+constexpr int kGroupLeft = kPageWidth - 223;  // the button group sits at the bar's right end
+constexpr int kTextWidth = kPageWidth - 80 - 6;
+constexpr int kLineHeight = 15;
+
+QFont WindowFont()
+{
+    if (QFontDatabase::families().contains(QStringLiteral("Tahoma")))
+        return QFont(QStringLiteral("Tahoma"), 8);
+    QFont font = QApplication::font();
+    font.setPointSize(8);
+    return font;
+}
+
+// A one-line label that cuts a text too long for it with an ellipsis and
+// offers the whole text as its tooltip: texts from the server vary in length.
+class TElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QRect area = contentsRect().adjusted(indent() > 0 ? indent() : 0, 0, 0, 0);
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
+        const QString tip = shown == text() ? QString() : text();
+        if (toolTip() != tip)
+            setToolTip(tip);
+        style()->drawItemText(&painter, area, static_cast<int>(alignment()), palette(), isEnabled(), shown,
+                              foregroundRole());
+    }
+};
+
+QLabel* AddLabel(QWidget* aParent, const char* aName, const QString& aText, QRect aGeometry, bool aBold = false)
+{
+    auto* label = new TElidedLabel(aText, aParent);
+    label->setObjectName(QLatin1String(aName));
+    // Texts come from the info file: never read them as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setGeometry(aGeometry);
+    if (aBold) {
+        QFont bold = label->font();
+        bold.setBold(true);
+        label->setFont(bold);
+    }
+    return label;
+}
+
+QLabel* AddLine(QWidget* aParent, const char* aName, const QString& aText, int aY, bool aBold = false)
+{
+    return AddLabel(aParent, aName, aText, QRect(80, aY, kTextWidth, kLineHeight), aBold);
+}
+
+TArtwork* AddPicture(QWidget* aParent, const char* aName, TArtKind aKind)
+{
+    auto* picture = new TArtwork(aKind, aParent);
+    picture->setObjectName(QLatin1String(aName));
+    picture->move(29, 16);
+    return picture;
+}
+
+// The strip along the bottom of a page that holds its buttons.
+class TButtonBar : public QWidget {
+public:
+    explicit TButtonBar(QWidget* aPage) : QWidget(aPage)
+    {
+        setGeometry(0, kPageHeight - kBarHeight, kPageWidth, kBarHeight);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setPen(QColor(0xdf, 0xdf, 0xdf));
+        painter.drawLine(6, 0, width() - 7, 0);
+    }
+};
+
+QPushButton* AddButton(QWidget* aBar, const char* aName, const QString& aText, int aX, int aY, int aWidth = 75)
+{
+    auto* button = new QPushButton(aText, aBar);
+    button->setObjectName(QLatin1String(aName));
+    button->setGeometry(kGroupLeft + aX, aY, aWidth, 25);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QPushButton* AddLeftButton(QWidget* aBar, const char* aName, const QString& aText)
+{
+    return AddButton(aBar, aName, aText, 63, 6);
+}
+
+QPushButton* AddRightButton(QWidget* aBar, const char* aName, const QString& aText)
+{
+    return AddButton(aBar, aName, aText, 142, 6);
+}
+
+QWidget* AddPage(QStackedWidget* aControl, const char* aName)
+{
+    auto* page = new QWidget;
+    page->setObjectName(QLatin1String(aName));
+    page->setFixedSize(kPageWidth, kPageHeight);
+    aControl->addWidget(page);
+    return page;
+}
+
+QLabel* AddPercentLabel(QWidget* aPage, const char* aName, int aY)
+{
+    auto* label = AddLabel(aPage, aName, QStringLiteral("999.99 %"), QRect(89, aY, 48, kLineHeight));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+QLabel* AddTimeLeftLabel(QWidget* aPage, const char* aName, int aY)
+{
+    // Right edge as laid out (315 + 122); wider to the left for long separators and fonts.
+    auto* label = AddLabel(aPage, aName, QStringLiteral("Estimated Time Left 00:00:00"),
+                           QRect(437 - 220, aY, 220, 13));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont small = label->font();
+    small.setPointSizeF(7.0);
+    label->setFont(small);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(0x50, 0x50, 0x50));
+    label->setPalette(palette);
+    return label;
+}
+
+QProgressBar* AddProgressBar(QWidget* aPage, const char* aName, int aY)
+{
+    auto* bar = new QProgressBar(aPage);
+    bar->setObjectName(QLatin1String(aName));
+    bar->setGeometry(140, aY, 297, 15);
+    bar->setTextVisible(false);
+    bar->setRange(0, 13);
+    bar->setValue(0);
+    return bar;
+}
+
+}  // namespace
+
+void TfrmMain::BuildLayout()
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QLatin1String(strings::kDownloader));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(kClientWidth, kClientHeight);
+    setFont(WindowFont());
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::WindowText, Qt::black);
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    PC = new QStackedWidget(this);
+    PC->setObjectName(QStringLiteral("PC"));
+    PC->setGeometry((kClientWidth - kPageWidth) / 2, (kClientHeight - kPageHeight) / 2, kPageWidth, kPageHeight);
+
+    // Page 0: connecting.
+    QWidget* page = AddPage(PC, "tbConectando");
+    AniConectando = AddPicture(page, "AniConectando", TArtKind::Connecting);
+    AddLine(page, "Label8", QStringLiteral("Connecting..."), 16, true);
+    AddLine(page, "Label9", QStringLiteral("Please wait while Downloader connects to download server"), 34);
+    lblAutoUpdate = AddLine(page, "lblAutoUpdate", QString(), 50);
+    QWidget* bar = new TButtonBar(page);
+    btCancelExit3 = AddRightButton(bar, "btCancelExit3", QStringLiteral("&Cancel"));
+    mCancelButtons[tbConectando] = btCancelExit3;
+
+    // Page 1: not connected.
+    page = AddPage(PC, "tbNoConectado");
+    AddPicture(page, "Image3", TArtKind::NotConnected);
+    AddLine(page, "Label10", QStringLiteral("Not Connected."), 16, true);
+    AddLine(page, "Label11", QStringLiteral("Connection to download server failed. Possible causes include:"), 34);
+    AddLine(page, "Label12", QStringLiteral("- Internet connection not available"), 50);
+    AddLine(page, "Label13", QStringLiteral("- Download Server problems"), 66);
+    AddLine(page, "Label14", QStringLiteral("- Transitory internet conditions"), 82);
+    bar = new TButtonBar(page);
+    btRetry = AddLeftButton(bar, "btRetry", QStringLiteral("Retry"));
+    btCancelExit2 = AddRightButton(bar, "btCancelExit2", QStringLiteral("&Cancel"));
+    mDefaultButtons[tbNoConectado] = btRetry;
+    mCancelButtons[tbNoConectado] = btCancelExit2;
+
+    // Page 2: destination.
+    page = AddPage(PC, "tbDestino");
+    AddPicture(page, "Image4", TArtKind::Connected);
+    AddLine(page, "Label7", QStringLiteral("Download ready to start."), 16, true);
+    lblLineInfo1 = AddLine(page, "lblLineInfo1", QStringLiteral("Loomwright Ver 8.10"), 34);
+    lblInfoLink = new THyperlinkLabel(page);
+    lblInfoLink->setObjectName(QStringLiteral("lblInfoLink"));
+    lblInfoLink->setText(QStringLiteral("Version Information"));
+    lblInfoLink->setGeometry(78, 49, 347, kLineHeight);
+    lblInfoLink->setIndent(2);
+    lblLink = AddLabel(page, "lblLink", QString(), QRect(75, 50, 10, kLineHeight));
+    lblLink->hide();
+    lblInfoSize = AddLine(page, "lblInfoSize",
+                          QStringLiteral("23 Files - 317 Mb total size - Estimated 1h 40' (ADSL - Cable)"), 66);
+    QLabel* destination = AddLabel(page, "Label1", QStringLiteral("Destination:"), QRect(13, 97, 64, kLineHeight));
+    // Laid out for a narrow font; a wider desktop font moves the edit, never the label's text.
+    const int editLeft = std::max(78, 13 + destination->fontMetrics().horizontalAdvance(destination->text()) + 4);
+    destination->setFixedWidth(editLeft - 13);
+    txtFolder = new QLineEdit(page);
+    txtFolder->setObjectName(QStringLiteral("txtFolder"));
+    txtFolder->setGeometry(editLeft, 94, 401 - editLeft, 21);
+    btBrowse = new QPushButton(QStringLiteral("..."), page);
+    btBrowse->setObjectName(QStringLiteral("btBrowse"));
+    btBrowse->setGeometry(403, 93, 23, 23);
+    btBrowse->setAutoDefault(false);
+    bar = new TButtonBar(page);
+    btDownload = AddLeftButton(bar, "btDownload", QStringLiteral("Start"));
+    btDownload->setEnabled(false);
+    btExit = AddRightButton(bar, "btExit", QStringLiteral("&Cancel"));
+    mDefaultButtons[tbDestino] = btDownload;
+    mCancelButtons[tbDestino] = btExit;
+    setTabOrder(lblInfoLink, txtFolder);
+    setTabOrder(txtFolder, btBrowse);
+    setTabOrder(btBrowse, btDownload);
+    setTabOrder(btDownload, btExit);
+
+    // Page 3: download.
+    page = AddPage(PC, "tbDownload");
+    AniDownloading = AddPicture(page, "AniDownloading", TArtKind::Downloading);
+    AddLine(page, "Label2", QStringLiteral("Downloading files..."), 16, true);
+    lblFile = AddLabel(page, "lblFile", QStringLiteral("data1.cab"), QRect(80, 34, 357, kLineHeight));
+    QLabel* currentFile = AddLabel(page, "Label15", QStringLiteral("Current file"), QRect(5, 60, 84, kLineHeight));
+    edNumber = AddPercentLabel(page, "edNumber", 60);
+    pbFile = AddProgressBar(page, "pbFile", 59);
+    edNumberLeft = AddTimeLeftLabel(page, "edNumberLeft", 77);
+    QLabel* totalDownload = AddLabel(page, "Label16", QStringLiteral("Total download"), QRect(5, 93, 84, kLineHeight));
+    edTotal = AddPercentLabel(page, "edTotal", 93);
+    pbAll = AddProgressBar(page, "pbAll", 92);
+    edTotalLeft = AddTimeLeftLabel(page, "edTotalLeft", 109);
+    {
+        // Laid out for a narrow font: with a wider one the captions and
+        // percentages keep their room and the bars give way.
+        const QFontMetrics metrics = currentFile->fontMetrics();
+        const int captionWidth = std::max(metrics.horizontalAdvance(currentFile->text()),
+                                          metrics.horizontalAdvance(totalDownload->text())) + 4;
+        const int percentWidth = std::max(48, metrics.horizontalAdvance(QStringLiteral("100.00 %")) + 2);
+        const int percentLeft = std::max(89, 5 + captionWidth);
+        const int barLeft = std::max(140, percentLeft + percentWidth + 3);
+        for (QLabel* caption : {currentFile, totalDownload})
+            caption->setFixedWidth(percentLeft - 5);
+        for (QLabel* percent : {edNumber, edTotal})
+            percent->setGeometry(percentLeft, percent->y(), percentWidth, percent->height());
+        for (QProgressBar* bar : {pbFile, pbAll})
+            bar->setGeometry(barLeft, bar->y(), 437 - barLeft, bar->height());
+    }
+    bar = new TButtonBar(page);
+    btCancel = AddButton(bar, "btCancel", QStringLiteral("&Cancel"), 142, 6);
+    mCancelButtons[tbDownload] = btCancel;
+
+    // Page 4: interrupted.
+    page = AddPage(PC, "tbInterrupted");
+    AddPicture(page, "Image2", TArtKind::NotConnected);
+    AddLine(page, "Label4", QStringLiteral("Download interrupted."), 16, true);
+    lblConnectionProblem = AddLine(page, "lblConnectionProblem",
+                                   QStringLiteral("Download process stopped due a connection problem."), 34);
+    AddLine(page, "Label6", QStringLiteral("Please press Retry to resume the process."), 50);
+    AddLine(page, "Label17", QStringLiteral("Files already downloaded will be preserved."), 66);
+    bar = new TButtonBar(page);
+    btRetryDown = AddLeftButton(bar, "btRetryDown", QStringLiteral("Retry"));
+    btCancelExit = AddRightButton(bar, "btCancelExit", QStringLiteral("&Cancel"));
+    mDefaultButtons[tbInterrupted] = btRetryDown;
+    mCancelButtons[tbInterrupted] = btCancelExit;
+
+    // Page 5: install.
+    page = AddPage(PC, "tbInstalar");
+    AddPicture(page, "Image1", TArtKind::Completed);
+    AddLine(page, "Label3", QStringLiteral("Download Completed."), 16, true);
+    lblEnd1 = AddLine(page, "lblEnd1", QStringLiteral("Please, click Install to start installation now."), 34);
+    lblEnd2 = AddLine(page, "lblEnd2",
+                      QStringLiteral("You can run the installation later running Setup.exe in destination folder."), 50);
+    bar = new TButtonBar(page);
+    btInstall = AddButton(bar, "btInstall", QStringLiteral("&Install"), 57, 6, 80);
+    btExit2 = AddRightButton(bar, "btExit2", QStringLiteral("&Close"));
+    mDefaultButtons[tbInstalar] = btInstall;
+    mCancelButtons[tbInstalar] = btExit2;
+
+    for (QPushButton* button : mDefaultButtons)
+        if (button)
+            button->setDefault(true);  // drawn as the page's default button
+
+    PC->setCurrentIndex(tbDestino);
+
+    // The same picture as the destination page serves as the window's icon.
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.scale(size / 32.0, size / 32.0);
+        PaintArt(painter, TArtKind::Connected, 0);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    setWindowIcon(icon);
+}
