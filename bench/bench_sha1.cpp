@@ -4,6 +4,7 @@
 // The last line of output is: sha1 ratio R (ours X MB/s, openssl Y MB/s)
 
 #include "components/sha1.h"
+#include "platform/file_handles.h"
 
 #include <openssl/evp.h>
 
@@ -30,21 +31,6 @@ struct EvpContextDeleter {
     void operator()(EVP_MD_CTX* aContext) const noexcept { EVP_MD_CTX_free(aContext); }
 };
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int aFd) noexcept : mFd(aFd) {}
-    ~UniqueFd()
-    {
-        if (mFd >= 0)
-            ::close(mFd);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const noexcept { return mFd; }
-
-private:
-    int mFd;
-};
 
 // Reads the file the same way HashFile does (same block size and hint), so
 // that only the hashing differs.

@@ -1,4 +1,5 @@
 #include "components/sha1.h"
+#include "platform/file_handles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -216,27 +217,6 @@ TSHA1Digest Sha1Core::Final()
     Reset();
     return digest;
 }
-
-namespace {
-
-// Closes the descriptor on every way out of HashFile, exceptions included.
-class UniqueFd {
-public:
-    explicit UniqueFd(int aFd) noexcept : mFd(aFd) {}
-    ~UniqueFd()
-    {
-        if (mFd >= 0)
-            ::close(mFd);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const noexcept { return mFd; }
-
-private:
-    int mFd;
-};
-
-} // namespace
 
 void TSHA1Hasher::HashBuffer(const void* aBuf, std::size_t aBufSize)
 {

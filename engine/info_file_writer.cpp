@@ -27,20 +27,6 @@ std::size_t CountChars(std::string_view aUtf8)
     }));
 }
 
-bool StartsWithNoCase(std::string_view aText, std::string_view aPrefix)
-{
-    if (aText.size() < aPrefix.size())
-        return false;
-    for (std::size_t i = 0; i < aPrefix.size(); ++i) {
-        char c = aText[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != aPrefix[i])
-            return false;
-    }
-    return true;
-}
-
 // The reader trims blanks and takes off one pair of enclosing quotes, so a
 // value that would lose something that way is written inside double quotes:
 // the reader then takes off exactly the quotes we added.

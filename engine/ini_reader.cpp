@@ -10,14 +10,10 @@
 #include <system_error>
 #include <tuple>
 
+#include "platform/file_handles.h"
 #include "platform/text.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* aFile) const noexcept { std::fclose(aFile); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 bool IsValueBlank(char aChar)
 {

@@ -57,33 +57,3 @@ void CreateFolders(const std::filesystem::path& aFolder, unsigned aMode)
     if (!S_ISDIR(folder.st_mode))
         throw std::system_error(ENOTDIR, std::generic_category(), "cannot create folder " + aFolder.string());
 }
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& aOther) noexcept
-{
-    if (this != &aOther) {
-        Close();
-        mFd = aOther.Release();
-    }
-    return *this;
-}
-
-UniqueFd::~UniqueFd()
-{
-    Close();
-}
-
-int UniqueFd::Release() noexcept
-{
-    const int fd = mFd;
-    mFd = -1;
-    return fd;
-}
-
-bool UniqueFd::Close() noexcept
-{
-    if (mFd < 0)
-        return true;
-    // Linux releases the descriptor even when close reports EINTR: no retry.
-    const bool closed = ::close(Release()) == 0;
-    return closed;
-}

@@ -1,10 +1,12 @@
 #pragma once
 // Small pieces the platform layer shares: environment lookups that follow the
-// XDG base directory rules, and a file descriptor owner.
+// XDG base directory rules, and folder creation.
 
 #include <filesystem>
 #include <string>
 #include <system_error>
+
+#include "platform/file_handles.h"
 
 // The variable's value; "" when it is unset.
 std::string EnvText(const char* aName);
@@ -20,24 +22,3 @@ std::filesystem::path XdgBaseFolder(const char* aVariable, const char* aFallback
 // Creates aFolder and its missing parents with aMode. Throws std::system_error
 // ("cannot create folder PATH: reason").
 void CreateFolders(const std::filesystem::path& aFolder, unsigned aMode);
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int aFd) : mFd(aFd) {}
-    UniqueFd(UniqueFd&& aOther) noexcept : mFd(aOther.Release()) {}
-    UniqueFd& operator=(UniqueFd&& aOther) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd();
-
-    int Get() const { return mFd; }
-    explicit operator bool() const { return mFd >= 0; }
-    int Release() noexcept;
-    // Closes now and reports the result: for written files a late write error
-    // shows up here.
-    bool Close() noexcept;
-
-private:
-    int mFd = -1;
-};

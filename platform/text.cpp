@@ -59,6 +59,20 @@ std::string TrimControl(std::string_view aText)
     return std::string(aText.substr(first, last - first));
 }
 
+bool StartsWithNoCase(std::string_view aText, std::string_view aLowerPrefix)
+{
+    if (aText.size() < aLowerPrefix.size())
+        return false;
+    for (std::size_t i = 0; i < aLowerPrefix.size(); ++i) {
+        char c = aText[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != aLowerPrefix[i])
+            return false;
+    }
+    return true;
+}
+
 bool IsValidUtf8(std::string_view aBytes)
 {
     std::size_t i = 0;

@@ -13,6 +13,10 @@ std::string TrimControl(std::string_view aText);
 
 bool IsValidUtf8(std::string_view aBytes);
 
+// aText begins with aLowerPrefix, comparing ASCII letters without regard to
+// case (schemes, header names). aLowerPrefix must be in lower case.
+bool StartsWithNoCase(std::string_view aText, std::string_view aLowerPrefix);
+
 // Bytes from outside (info files, server replies, built-in resources) carry no
 // encoding tag: they are UTF-8 when they are valid UTF-8, else Windows-1252.
 // Returns UTF-8.

@@ -1,6 +1,8 @@
 #include "transfer/download_url.h"
 #include "transfer/url_text.h"
 
+#include "platform/file_handles.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -41,11 +43,6 @@ struct CurlStringDeleter {
 };
 using CurlString = std::unique_ptr<char, CurlStringDeleter>;
 
-struct FileCloser {
-    void operator()(std::FILE* aFile) const noexcept { std::fclose(aFile); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
 bool IsAsciiAlpha(char aChar)
 {
     return (aChar >= 'a' && aChar <= 'z') || (aChar >= 'A' && aChar <= 'Z');
@@ -65,20 +62,6 @@ bool HasScheme(std::string_view aAddress)
     for (std::size_t i = 1; i < end; ++i) {
         const char c = aAddress[i];
         if (!IsAsciiAlpha(c) && !IsAsciiDigit(c) && c != '+' && c != '-' && c != '.')
-            return false;
-    }
-    return true;
-}
-
-bool StartsWithNoCase(std::string_view aText, std::string_view aPrefix)
-{
-    if (aText.size() < aPrefix.size())
-        return false;
-    for (std::size_t i = 0; i < aPrefix.size(); ++i) {
-        char c = aText[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != aPrefix[i])
             return false;
     }
     return true;

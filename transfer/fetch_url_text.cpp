@@ -1,6 +1,8 @@
 #include "transfer/fetch_url_text.h"
 #include "transfer/url_text.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -32,20 +34,6 @@ struct FetchState {
     bool full = false;          // we stopped reading on purpose
     bool failed = false;
 };
-
-bool StartsWithNoCase(std::string_view aText, std::string_view aPrefix)
-{
-    if (aText.size() < aPrefix.size())
-        return false;
-    for (std::size_t i = 0; i < aPrefix.size(); ++i) {
-        char c = aText[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != aPrefix[i])
-            return false;
-    }
-    return true;
-}
 
 bool HasValue(std::string_view aHeader)
 {
