@@ -24,6 +24,7 @@
 #include "platform/settings.h"
 #include "tests/app/qt_printers.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/sandbox.h"
 
 namespace {
 
@@ -79,16 +80,7 @@ class WizardFlow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        mRoot = fs::path(::testing::TempDir())
-                / ("wizard-" + std::to_string(::getpid()) + "-"
-                   + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(mRoot);
-        for (const char* folder : {"home", "config", "runtime"})
-            fs::create_directories(mRoot / folder);
-        fs::permissions(mRoot / "runtime", fs::perms::owner_all);
-        setenv("HOME", (mRoot / "home").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (mRoot / "config").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", (mRoot / "runtime").c_str(), 1);
+        mRoot = EnterSandbox("wizard");
         SettingsRootKey = HKEY_CURRENT_USER;
         mEnvironment.tickCount = [this] { return mClock.load(); };
         mEnvironment.configurationPause = std::chrono::milliseconds(0);

@@ -17,6 +17,7 @@
 #include "engine/thread_downloads.h"
 #include "platform/settings.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/sandbox.h"
 
 inline std::string Sha1Text(const std::string& aBytes)
 {
@@ -64,16 +65,8 @@ class EngineSandbox : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        mRoot = std::filesystem::path(::testing::TempDir())
-                / ("engine-" + std::to_string(::getpid()) + "-"
-                   + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(mRoot);
-        for (const char* folder : {"home", "config", "runtime", "dest"})
-            std::filesystem::create_directories(mRoot / folder);
-        std::filesystem::permissions(mRoot / "runtime", std::filesystem::perms::owner_all);
-        setenv("HOME", (mRoot / "home").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (mRoot / "config").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", (mRoot / "runtime").c_str(), 1);
+        mRoot = EnterSandbox("engine");
+        std::filesystem::create_directories(Dest());
         SettingsRootKey = HKEY_CURRENT_USER;
         mEnvironment.tickCount = [this] { return mClock.load(); };
         mEnvironment.configurationPause = std::chrono::milliseconds(0);
