@@ -20,7 +20,7 @@
 #include "engine/tick_count.h"
 #include "platform/settings.h"
 #include "platform/system_helpers.h"
-#include "engine/destination_guess.h"
+#include "engine/destination_folder.h"
 
 namespace {
 

@@ -9,46 +9,17 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTimer>
-#include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
-#include <unistd.h>
 
 #include "app/hyperlink_label.h"
 #include "app/main_window.h"
 #include "app/string_table.h"
 #include "app/taskbar_progress.h"
+#include "engine/destination_folder.h"
 #include "platform/settings.h"
 #include "platform/shell_open.h"
 #include "platform/text.h"
 
-namespace {
-
-// Creates the folder with every missing parent. Only absolute paths are taken:
-// a relative one would land wherever the program happened to be started.
-bool CreateFolder(const std::string& aFolder)
-{
-    if (IsBlank(aFolder) || !std::filesystem::path(aFolder).is_absolute())
-        return false;
-    std::error_code error;
-    std::filesystem::create_directories(aFolder, error);
-    return std::filesystem::is_directory(aFolder, error);
-}
-
-// Creates and removes a uniquely named file: proof that the folder takes files.
-bool CanCreateFileIn(const std::string& aFolder)
-{
-    std::string name = (std::filesystem::path(aFolder) / "TmpXXXXXX").string();
-    const int descriptor = mkstemp(name.data());
-    if (descriptor < 0)
-        return false;
-    close(descriptor);
-    std::error_code ignored;
-    std::filesystem::remove(name, ignored);
-    return true;
-}
-
-}  // namespace
 
 void TfrmMain::PCChange(QObject*)
 {
@@ -117,7 +88,7 @@ void TfrmMain::EnterDownload()
     if (gThrDownloads)
         return;
     const std::string folder = txtFolder->text().toStdString();
-    if (!CreateFolder(folder)) {
+    if (PrepareDestinationFolder(folder) == TFolderCheck::CannotCreate) {
         // The folder went away since Start: say so and offer Retry instead of
         // leaving a page that nothing can move on from.
         lblConnectionProblem->hide();
@@ -156,13 +127,15 @@ void TfrmMain::EnterInstall()
 void TfrmMain::btDownloadClick()
 {
     const std::string folder = txtFolder->text().toStdString();
-    if (!CreateFolder(folder)) {
+    switch (PrepareDestinationFolder(folder)) {
+    case TFolderCheck::CannotCreate:
         ShowWarning(QLatin1String(strings::kCannotCreateFolder));
         return;
-    }
-    if (!CanCreateFileIn(folder)) {
+    case TFolderCheck::NoRights:
         ShowWarning(QLatin1String(strings::kNoRightsInFolder));
         return;
+    case TFolderCheck::Usable:
+        break;
     }
     SetPage(tbDownload);
     PCChange(nullptr);

@@ -1,19 +1,16 @@
 #include "engine/silent_mode.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
-#include "engine/destination_guess.h"
+#include "engine/destination_folder.h"
 #include "engine/progress_figures.h"
 #include "engine/tick_count.h"
 #include "platform/settings.h"
@@ -215,22 +212,17 @@ void SilentRun::RunOperation(TWebOperation aOperation, bool aShowProgress)
 
 bool SilentRun::PrepareDestination(const std::string& aFolder)
 {
-    std::error_code error;
-    std::filesystem::create_directories(aFolder, error);
-    if (!std::filesystem::is_directory(aFolder)) {
-        Print("Downloader can't create the specified destination folder (" + aFolder
-              + (error ? ": " + error.message() : "") + ")");
+    switch (PrepareDestinationFolder(aFolder)) {
+    case TFolderCheck::CannotCreate:
+        Print("Downloader can't create the specified destination folder (" + aFolder + ")");
         return false;
-    }
-    std::string probe = aFolder + (aFolder.back() == '/' ? "" : "/") + "TmpXXXXXX";
-    const int descriptor = mkstemp(probe.data());
-    if (descriptor < 0) {
+    case TFolderCheck::NoRights:
         Print("Downloader doesn't have sufficient rights to perform this operation in destination folder. ("
-              + aFolder + ": " + std::strerror(errno) + ")");
+              + aFolder + ")");
         return false;
+    case TFolderCheck::Usable:
+        break;
     }
-    close(descriptor);
-    unlink(probe.c_str());
     return true;
 }
 
@@ -282,9 +274,9 @@ int SilentRun::Run()
     if (!IsBlank(mData.InfoSize()))
         Print(mData.InfoSize());
 
-    std::string destination = mOptions.destination;
-    if (destination.empty())
-        destination = GuessDestinationFolder();
+    std::string destination = mOptions.destination.empty()
+                                  ? GuessDestinationFolder()
+                                  : std::filesystem::absolute(mOptions.destination).lexically_normal().string();
     if (destination.empty() || !PrepareDestination(destination))
         return static_cast<int>(TSilentExit::DestinationUnusable);
     Print("destination " + destination);

@@ -1,10 +1,14 @@
-#include "engine/destination_guess.h"
+#include "engine/destination_folder.h"
+
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
 
 #include "platform/settings.h"
 #include "platform/system_helpers.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -33,4 +37,22 @@ std::string GuessDestinationFolder()
             text += "/Descargas";
     }
     return text;
+}
+
+TFolderCheck PrepareDestinationFolder(const std::string& aFolder)
+{
+    if (IsBlank(aFolder) || !std::filesystem::path(aFolder).is_absolute())
+        return TFolderCheck::CannotCreate;
+    std::error_code error;
+    std::filesystem::create_directories(aFolder, error);
+    if (!std::filesystem::is_directory(aFolder, error))
+        return TFolderCheck::CannotCreate;
+
+    std::string probe = (std::filesystem::path(aFolder) / "TmpXXXXXX").string();
+    const int descriptor = mkstemp(probe.data());
+    if (descriptor < 0)
+        return TFolderCheck::NoRights;
+    close(descriptor);
+    unlink(probe.c_str());
+    return TFolderCheck::Usable;
 }

@@ -1,0 +1,23 @@
+#pragma once
+// The folder that receives the downloaded files: the one offered before the
+// user picks one, and the check that it can be used.
+
+#include <string>
+
+// The folder last chosen in the folder dialog; else the desktop's download
+// folder; when that is empty or missing, the home folder, or its "Downloads"
+// or "Descargas" sub-folder where one exists. Reads the settings store, so
+// SettingsRootKey must be set. Throws when a setting has the wrong type.
+std::string GuessDestinationFolder();
+
+enum class TFolderCheck {
+    Usable,
+    CannotCreate,  // not an absolute path, or it cannot be created
+    NoRights,      // no file can be created in it
+};
+
+// Creates aFolder with every missing parent (they stay even when the folder
+// turns out unusable), then proves that a file can be created in it by
+// creating and removing a uniquely named one. Relative paths are refused: they
+// would land wherever the program happened to be started.
+TFolderCheck PrepareDestinationFolder(const std::string& aFolder);
