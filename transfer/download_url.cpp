@@ -217,6 +217,13 @@ private:
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);     // we run on a worker thread
         curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+        // A backstop for transfers that nothing else watches (the info file,
+        // a newer wizard): a server that goes silent must not hold the wizard
+        // for good.
+        if (mAction.mSilenceLimit.count() > 0) {
+            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(mAction.mSilenceLimit.count()));
+        }
         // The owner decides about a redirect: it gets the target and the
         // next attempt starts there.
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);

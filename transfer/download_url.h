@@ -4,6 +4,7 @@
 // thread can abort a running transfer through Binding().
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -74,6 +75,12 @@ public:
     // whatever was written at Filename stays.
     void ExecuteTarget();
 
+    // A transfer that receives (nearly) nothing for this long fails; 0 turns
+    // the limit off. Longer than the engine's own stall rule, which acts first
+    // during file downloads.
+    static constexpr std::chrono::seconds kDefaultSilenceLimit{120};
+    void SetSilenceLimit(std::chrono::seconds aLimit) { mSilenceLimit = aLimit; }
+
     // Any thread; null outside a transfer.
     std::shared_ptr<TBinding> Binding() const;
     bool HandlesTarget() const { return true; }
@@ -85,6 +92,7 @@ private:
     std::string mURL;
     std::string mFilename;
     TDownloadProgressEvent mOnDownloadProgress;
+    std::chrono::seconds mSilenceLimit = kDefaultSilenceLimit;
     mutable std::mutex mBindingMutex;   // Binding() is read from other threads
     std::shared_ptr<TBinding> mBinding;
 };

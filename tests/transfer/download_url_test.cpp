@@ -311,6 +311,16 @@ TEST_F(TransferTest, UnwritableTargetFails)
     EXPECT_EQ(Run(action, mServer.Url(kPath), nullptr), "Error downloading URL: " + mServer.Url(kPath));
 }
 
+TEST_F(TransferTest, SilentServerFailsAfterTheSilenceLimit)
+{
+    mServer.SetRoute(kPath, {.body = std::string(4096, 's'), .stallAfter = 0});
+    TDownLoadURL action;
+    action.SetSilenceLimit(std::chrono::seconds(1));  // the real limit: 120 s
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(action, mServer.Url(kPath), nullptr), "Error downloading URL: " + mServer.Url(kPath));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
 TEST_F(TransferTest, FiveMegabytesArriveIntact)
 {
     std::string body(5 * 1024 * 1024, '\0');
