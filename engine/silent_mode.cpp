@@ -168,8 +168,10 @@ void SilentRun::DrawProgressLine()
 
     constexpr int kBarWidth = 20;
     const int filled = static_cast<int>(std::clamp(totalPercent, 0.0, 100.0) * kBarWidth / 100.0);
-    std::string line = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] ";
-    line += std::to_string(mData.Number()) + "/" + std::to_string(mData.Total()) + " " + mData.ArchivoDown();
+    std::string line = "[";
+    line.append(filled, '#').append(kBarWidth - filled, '.').append("] ");
+    line.append(std::to_string(mData.Number())).append("/").append(std::to_string(mData.Total()));
+    line.append(" ").append(mData.ArchivoDown());
     line += "  file " + PercentText(filePercent);
     if (const double left = FileTimeLeftMs(mData, now); left > 0)
         line += " (" + TimeOfDayText(left) + " left)";

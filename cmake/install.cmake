@@ -1,0 +1,64 @@
+# Where `cmake --install` puts the programs and their desktop files, and the
+# Debian package that `scripts/package` makes from the same install tree.
+include(GNUInstallDirs)
+
+if(TARGET downloader)
+  install(TARGETS downloader RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(TARGET downloader-publish)
+  install(TARGETS downloader-publish RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+# The file id "downloader.desktop" is the one the taskbar progress names, so
+# the launcher entry and the running window are matched by it.
+install(FILES ${PROJECT_SOURCE_DIR}/resources/downloader.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/downloader.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+# Debian ships man pages compressed; -n leaves the name and time out of the
+# gzip header, so that two builds of one source give the same bytes.
+find_program(DOWNLOADER_GZIP gzip REQUIRED)
+set(man_pages)
+foreach(page downloader.1 downloader-publish.1)
+  set(source ${PROJECT_SOURCE_DIR}/resources/man/${page})
+  set(compressed ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  add_custom_command(OUTPUT ${compressed}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+      COMMAND ${DOWNLOADER_GZIP} -n -9 -c ${source} > ${compressed}
+      DEPENDS ${source}
+      COMMENT "Compressing man page ${page}"
+      VERBATIM)
+  list(APPEND man_pages ${compressed})
+endforeach()
+add_custom_target(downloader_man_pages ALL DEPENDS ${man_pages})
+install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME downloader)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR Corvane)
+set(CPACK_PACKAGE_CONTACT "Corvane <support@corvane.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "download wizard for product releases")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Corvane <support@corvane.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# CPack puts the summary above this text and indents it as Debian's control
+# format wants; the empty line becomes the " ." paragraph break.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Downloader fetches every file of one product release from the vendor's web
+server into a folder the user picks, gives each file three attempts, checks
+each against its SHA-1 checksum, shows per-file and overall progress with
+the time left, and finally starts the release's setup program. It runs as a
+window or, with --silent, on a terminal.
+
+downloader-publish is the vendor's side: it writes the info file that
+describes a release folder, and can serve the folder on 127.0.0.1 for a
+trial run.")
+# dpkg-shlibdeps works the library packages out from the programs themselves.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The Install and link buttons hand documents and addresses to xdg-open.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
