@@ -15,20 +15,6 @@
 
 namespace {
 
-bool IsValueBlank(char aChar)
-{
-    return aChar == ' ' || aChar == '\t';
-}
-
-std::string_view TrimBlanks(std::string_view aText)
-{
-    while (!aText.empty() && IsValueBlank(aText.front()))
-        aText.remove_prefix(1);
-    while (!aText.empty() && IsValueBlank(aText.back()))
-        aText.remove_suffix(1);
-    return aText;
-}
-
 // Reads at most aLimit bytes; aMore tells whether the file held more. A file
 // that cannot be opened or read gives no bytes: it counts as missing.
 std::string ReadFileBytes(const std::string& aFileName, std::size_t aLimit, bool& aMore)
@@ -183,14 +169,14 @@ void ScanLines(std::string_view aText, OnSection&& aOnSection, OnKey&& aOnKey)
         // A NUL ends the line's text: no name or value may hold one, since the
         // values end up in paths and addresses.
         line = line.substr(0, line.find('\0'));
-        while (!line.empty() && IsValueBlank(line.front()))
+        while (!line.empty() && IsSpaceOrTab(line.front()))
             line.remove_prefix(1);
         if (line.empty() || line.front() == ';')
             continue;
 
         if (line.front() == '[') {
             const std::string_view name = line.substr(1);
-            aOnSection(TrimBlanks(name.substr(0, name.find(']'))));
+            aOnSection(TrimSpacesAndTabs(name.substr(0, name.find(']'))));
             inSection = true;
             continue;
         }
@@ -198,9 +184,9 @@ void ScanLines(std::string_view aText, OnSection&& aOnSection, OnKey&& aOnKey)
         const std::size_t equals = line.find('=');
         if (!inSection || equals == std::string_view::npos)
             continue;
-        const std::string_view key = TrimBlanks(line.substr(0, equals));
+        const std::string_view key = TrimSpacesAndTabs(line.substr(0, equals));
         if (!key.empty())
-            aOnKey(key, CutToChars(Unquoted(TrimBlanks(line.substr(equals + 1))), TIniReader::kMaxValueChars));
+            aOnKey(key, CutToChars(Unquoted(TrimSpacesAndTabs(line.substr(equals + 1))), TIniReader::kMaxValueChars));
     }
 }
 
@@ -270,8 +256,8 @@ void TIniReader::Parse()
 const TIniReader::TEntry* TIniReader::Find(std::string_view aSection, std::string_view aKey) const
 {
     // The engine passes ASCII literals, but a name from elsewhere may not be valid UTF-8.
-    const std::string section = Folded(AnsiToUtf8(TrimBlanks(aSection)));
-    const std::string key = Folded(AnsiToUtf8(TrimBlanks(aKey)));
+    const std::string section = Folded(AnsiToUtf8(TrimSpacesAndTabs(aSection)));
+    const std::string key = Folded(AnsiToUtf8(TrimSpacesAndTabs(aKey)));
     const auto wanted = std::pair(std::string_view(section), std::string_view(key));
     const auto found = std::lower_bound(mEntries.begin(), mEntries.end(), wanted,
                                         [this](const TEntry& aEntry, const auto& aWanted) {
@@ -287,7 +273,7 @@ std::string TIniReader::ReadString(std::string_view aSection, std::string_view a
 {
     if (const TEntry* entry = Find(aSection, aKey))
         return mText.substr(entry->valuePos, entry->valueLength);
-    while (!aDefault.empty() && IsValueBlank(aDefault.back()))
+    while (!aDefault.empty() && IsSpaceOrTab(aDefault.back()))
         aDefault.remove_suffix(1);
     return std::string(aDefault);
 }
@@ -311,7 +297,7 @@ double TIniReader::ReadFloat(std::string_view aSection, std::string_view aKey) c
 double StrToFloatWithSeparator(std::string_view aText, char aDecimalSeparator, bool& aOk)
 {
     aOk = false;
-    const std::string_view text = TrimBlanks(aText);
+    const std::string_view text = TrimSpacesAndTabs(aText);
     // Rewritten with "." for from_chars, which ignores every locale.
     std::string number;
     number.reserve(text.size());

@@ -17,20 +17,6 @@ char LowerAscii(char aChar)
     return (aChar >= 'A' && aChar <= 'Z') ? static_cast<char>(aChar - 'A' + 'a') : aChar;
 }
 
-bool IsSpaceOrTab(char aChar)
-{
-    return aChar == ' ' || aChar == '\t';
-}
-
-std::string_view TrimSpaces(std::string_view aText)
-{
-    while (!aText.empty() && IsSpaceOrTab(aText.front()))
-        aText.remove_prefix(1);
-    while (!aText.empty() && IsSpaceOrTab(aText.back()))
-        aText.remove_suffix(1);
-    return aText;
-}
-
 int HexDigit(char aChar)
 {
     if (aChar >= '0' && aChar <= '9')
@@ -127,12 +113,12 @@ std::string Quote(std::string_view aText)
 bool ParseHexBytes(std::string_view aText, std::vector<std::uint8_t>& aData)
 {
     aData.clear();
-    aText = TrimSpaces(aText);
+    aText = TrimSpacesAndTabs(aText);
     if (aText.empty())
         return true;
     while (true) {
         const std::size_t comma = aText.find(',');
-        const std::string_view item = TrimSpaces(aText.substr(0, comma));
+        const std::string_view item = TrimSpacesAndTabs(aText.substr(0, comma));
         std::uint32_t byte = 0;
         if (item.size() > 2 || !ParseHexNumber(item, byte))
             return false;
@@ -140,7 +126,7 @@ bool ParseHexBytes(std::string_view aText, std::vector<std::uint8_t>& aData)
         if (comma == std::string_view::npos)
             return true;
         aText.remove_prefix(comma + 1);
-        if (TrimSpaces(aText).empty())
+        if (TrimSpacesAndTabs(aText).empty())
             return true;   // a trailing comma before a line continuation
     }
 }
@@ -152,7 +138,7 @@ TRegValue ParseValueData(std::string_view aText, std::size_t aLine)
     if (!aText.empty() && aText.front() == '"') {
         if (!ParseQuoted(aText, text))
             throw THiveFormatError(aLine, "unterminated text");
-        if (!TrimSpaces(aText).empty())
+        if (!TrimSpacesAndTabs(aText).empty())
             throw THiveFormatError(aLine, "unexpected text after the value");
         return MakeTextValue(text);
     }
@@ -160,7 +146,7 @@ TRegValue ParseValueData(std::string_view aText, std::size_t aLine)
         throw THiveFormatError(aLine, "value deletion is not supported here");
     if (aText.substr(0, 6) == "dword:") {
         std::uint32_t number = 0;
-        if (!ParseHexNumber(TrimSpaces(aText.substr(6)), number))
+        if (!ParseHexNumber(TrimSpacesAndTabs(aText.substr(6)), number))
             throw THiveFormatError(aLine, "bad dword value");
         return MakeDwordValue(number);
     }
@@ -338,7 +324,7 @@ TRegistryHive TRegistryHive::Parse(std::string_view aBytes)
     bool headerSeen = false;
     for (std::size_t index = 0; index < lines.size(); ++index) {
         const std::size_t lineNumber = index + 1;
-        std::string_view line = TrimSpaces(lines[index]);
+        std::string_view line = TrimSpacesAndTabs(lines[index]);
         if (line.empty() || (headerSeen && line.front() == ';'))
             continue;
         if (!headerSeen) {
@@ -368,10 +354,10 @@ TRegistryHive TRegistryHive::Parse(std::string_view aBytes)
             line.remove_prefix(1);
         else if (!ParseQuoted(line, name))
             throw THiveFormatError(lineNumber, "unterminated value name");
-        line = TrimSpaces(line);
+        line = TrimSpacesAndTabs(line);
         if (line.empty() || line.front() != '=')
             throw THiveFormatError(lineNumber, "\"=\" missing after the value name");
-        line = TrimSpaces(line.substr(1));
+        line = TrimSpacesAndTabs(line.substr(1));
         // Hex data goes on over the following lines while a line ends in "\".
         std::string data(line);
         if (data.substr(0, 3) == "hex") {
@@ -379,7 +365,7 @@ TRegistryHive TRegistryHive::Parse(std::string_view aBytes)
                 data.pop_back();
                 if (++index == lines.size())
                     throw THiveFormatError(lineNumber, "line continuation at the end of the file");
-                data += TrimSpaces(lines[index]);
+                data += TrimSpacesAndTabs(lines[index]);
             }
         }
         key->Set(name, ParseValueData(data, lineNumber));

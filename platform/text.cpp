@@ -59,6 +59,20 @@ std::string TrimControl(std::string_view aText)
     return std::string(aText.substr(first, last - first));
 }
 
+bool IsSpaceOrTab(char aChar)
+{
+    return aChar == ' ' || aChar == '\t';
+}
+
+std::string_view TrimSpacesAndTabs(std::string_view aText)
+{
+    while (!aText.empty() && IsSpaceOrTab(aText.front()))
+        aText.remove_prefix(1);
+    while (!aText.empty() && IsSpaceOrTab(aText.back()))
+        aText.remove_suffix(1);
+    return aText;
+}
+
 bool StartsWithNoCase(std::string_view aText, std::string_view aLowerPrefix)
 {
     if (aText.size() < aLowerPrefix.size())

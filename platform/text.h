@@ -11,6 +11,12 @@ bool IsBlank(std::string_view aText);
 // Removes leading and trailing characters of code 32 or less.
 std::string TrimControl(std::string_view aText);
 
+bool IsSpaceOrTab(char aChar);
+
+// Removes leading and trailing spaces and tabs only (the blanks of INI and
+// registry export lines).
+std::string_view TrimSpacesAndTabs(std::string_view aText);
+
 bool IsValidUtf8(std::string_view aBytes);
 
 // aText begins with aLowerPrefix, comparing ASCII letters without regard to
