@@ -160,9 +160,12 @@ void SilentRun::DrawProgressLine()
     if (!mTerminal || !mData.MostrarProgreso() || mData.Terminado())
         return;
     const std::uint32_t now = Now();
+    // Until the first update of a new file the figures are the last file's.
+    const bool fileBegun = mData.TStart() != 0;
     const auto done = mData.ArchProgreso();
     const auto max = mData.ArchProgresoMax();
-    const double filePercent = max > 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(max) : 0;
+    const double filePercent =
+        fileBegun && max > 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(max) : 0;
     const double size = mData.Size();
     const double totalPercent = size > 0 ? mData.Acumulado() * 100.0 / size : 0;
 
@@ -173,7 +176,7 @@ void SilentRun::DrawProgressLine()
     line.append(std::to_string(mData.Number())).append("/").append(std::to_string(mData.Total()));
     line.append(" ").append(mData.ArchivoDown());
     line += "  file " + PercentText(filePercent);
-    if (const double left = FileTimeLeftMs(mData, now); left > 0)
+    if (const double left = fileBegun ? FileTimeLeftMs(mData, now) : 0; left > 0)
         line += " (" + TimeOfDayText(left) + " left)";
     line += "  total " + PercentText(totalPercent);
     if (const double left = OverallTimeLeftMs(mData, now); left > 0)
