@@ -272,7 +272,7 @@ void TfrmMain::BuildLayout()
             bar->setGeometry(barLeft, bar->y(), 437 - barLeft, bar->height());
     }
     bar = new TButtonBar(page);
-    btCancel = AddButton(bar, "btCancel", QStringLiteral("&Cancel"), 142, 6);
+    btCancel = AddButton(bar, "btCancel", QStringLiteral("&Cancel"), 136, 5);
     mCancelButtons[tbDownload] = btCancel;
 
     // Page 4: interrupted.

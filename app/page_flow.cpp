@@ -2,12 +2,14 @@
 // and the start and end of the worker's operations.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QThread>
 #include <QTimer>
 #include <stdexcept>
 
@@ -103,6 +105,7 @@ void TfrmMain::EnterDownload()
         TaskbarProgress->SetProgressValue(0);
         TaskbarProgress->SetProgressState(TTaskBarProgressState::Normal);
     }
+    mStallWatch.Restart();
     TDownloadData& data = *gDownloadData;
     data.SetOperacion(TWebOperation::twoDownload);
     data.SetCarpetaDestino(folder);
@@ -161,10 +164,12 @@ void TfrmMain::lblInfoLinkClick()
     const std::string link = lblLink->text().toStdString();
     if (IsBlank(link))
         return;
+    // The address comes from the server: it is shown by the desktop's
+    // opener, never run as a program.
     if (mEnvironment.shellOpen)
         mEnvironment.shellOpen(link, {}, {});
     else
-        ShellOpen(link, {});
+        ShellOpen(link, {}, TShellOpenOptions{.runPrograms = false});
 }
 
 void TfrmMain::btCancelClick()
@@ -265,8 +270,14 @@ void TfrmMain::RunOperationAndWait(TWebOperation aOperation)
     } leave{*this};
     while (!data.Terminado()) {
         // Events keep flowing (repaints, clips, the close box) while we wait.
+        QElapsedTimer clock;
+        clock.start();
         QEventLoop turn;
         QTimer::singleShot(kWaitTurnMs, &turn, &QEventLoop::quit);
         turn.exec();
+        // Once the application is quitting, a local loop returns at once:
+        // wait out the turn instead of spinning.
+        if (const qint64 left = kWaitTurnMs - clock.elapsed(); left > 0)
+            QThread::msleep(static_cast<unsigned long>(left));
     }
 }

@@ -41,6 +41,9 @@ public:
     // True when the download has stalled; the watch then keeps its figures,
     // so later checks stay true until the figure moves.
     bool Check(std::uint64_t aProgress, std::uint32_t aNow);
+    // A new run starts watching afresh: the figure left from the last run
+    // (still in the record until the first update) must not count as stalled.
+    void Restart() { mLastProgreso = 0; }
 
 private:
     std::uint64_t mProgreso = 0;      // the figure last seen changing

@@ -29,11 +29,12 @@ constexpr std::size_t kServiceReplySize = 10000;
 constexpr int kAttemptsPerFile = 3;
 constexpr std::uint32_t kThrottleMs = 1000;
 
-// Reads the first reply of an info service; a failed fetch gives "".
-std::string FetchServiceReply(const std::string& aAddress)
+// Reads the first reply of an info service; a failed or cancelled fetch
+// gives "".
+std::string FetchServiceReply(const std::string& aAddress, const std::atomic<bool>& aCancelled)
 {
     std::string reply;
-    FetchURLText(aAddress, reply, kServiceReplySize, 0, 0);
+    FetchURLText(aAddress, reply, kServiceReplySize, 0, 0, &aCancelled);
     return AnsiToUtf8(reply);
 }
 
@@ -42,6 +43,29 @@ void DefaultShellOpen(const std::string& aPath, const std::vector<std::string>& 
 {
     ShellOpen(aPath, aArgs, TShellOpenOptions{.environment = aEnvironment});
 }
+
+// Publishes the running action to CancelDownload and the stall timer, and
+// withdraws it on every way out, before the action itself goes.
+class RunningAction {
+public:
+    RunningAction(std::mutex& aMutex, TDownLoadURL*& aSlot, TDownLoadURL& aAction)
+        : mMutex(aMutex), mSlot(aSlot)
+    {
+        std::lock_guard lock(mMutex);
+        mSlot = &aAction;
+    }
+    ~RunningAction()
+    {
+        std::lock_guard lock(mMutex);
+        mSlot = nullptr;
+    }
+    RunningAction(const RunningAction&) = delete;
+    RunningAction& operator=(const RunningAction&) = delete;
+
+private:
+    std::mutex& mMutex;
+    TDownLoadURL*& mSlot;
+};
 
 // Clears the stall timer again on every way out of a transfer.
 class StallTimerScope {
@@ -126,7 +150,6 @@ void ThreadDownloads::Execute()
     } catch (...) {
         // An error ends the operation quietly; the outcome fields tell the rest.
     }
-    SetDownloader(nullptr);
     mDownloadData.SetTerminado(true);
     mFinished = true;
     if (mOnTerminate)
@@ -160,12 +183,6 @@ void ThreadDownloads::AbortRunningTransfer()
             binding->Abort();
 }
 
-void ThreadDownloads::SetDownloader(TDownLoadURL* aDownloader)
-{
-    std::lock_guard lock(mDownloaderMutex);
-    mDownloader = aDownloader;
-}
-
 void ThreadDownloads::PauseAfterConfiguration()
 {
     std::unique_lock lock(mPauseMutex);
@@ -192,7 +209,7 @@ std::string ThreadDownloads::GetInfoFileURL()
         // No address built in: the settings and the command line decide.
     }
     if (!embedded.empty())
-        return FetchServiceReply(embedded);
+        return FetchServiceReply(embedded, mTerminated);
 
     const HKEY root = SettingsRootKey.load();
     const std::string infoFile = RegReadString(root, kSettingsKey, "INIConfig", "");
@@ -203,7 +220,7 @@ std::string ThreadDownloads::GetInfoFileURL()
         std::string service = RegReadString(root, kSettingsKey, "URLConfig", "");
         if (IsBlank(service))
             service = kDefaultInfoService;
-        return FetchServiceReply(service + kServiceQuery + mEnvironment.firstArgument);
+        return FetchServiceReply(service + kServiceQuery + mEnvironment.firstArgument, mTerminated);
     }
     return infoFile;
 }
@@ -241,13 +258,16 @@ void ThreadDownloads::RunConfiguration()
     mDownloadData.SetArchIniLocal(tempFolder + name);
 
     TDownLoadURL action;
-    SetDownloader(&action);
+    const RunningAction running(mDownloaderMutex, mDownloader, action);
     try {
+        // A cancel that came before the transfer could start counts as a
+        // failed transfer: nothing was fetched.
+        if (mTerminated)
+            throw TransferError("cancelled");
         action.SetURL(address);
         action.SetFilename(mDownloadData.ArchIniLocal());
         action.ExecuteTarget();
     } catch (const std::exception&) {
-        SetDownloader(nullptr);
         mDownloadData.SetResult(false);
         return;
     }
@@ -268,7 +288,7 @@ void ThreadDownloads::RunConfiguration()
     mDownloadData.SetEnd1(ini.ReadString("Info", "End1", " "));
     mDownloadData.SetEnd2(ini.ReadString("Info", "End2", " "));
 
-    if (remoteVersion > mDownloadData.VersionLocal() && mEnvironment.selfUpdateAllowed) {
+    if (remoteVersion > mDownloadData.VersionLocal() && mEnvironment.selfUpdateAllowed && !mTerminated) {
         const std::string wizardName = mDownloadData.ArchivoDownloader();
         if (!IsPlainFileName(wizardName))
             throw std::runtime_error("refusing wizard name " + wizardName);
@@ -279,7 +299,6 @@ void ThreadDownloads::RunConfiguration()
         mDownloadData.SetRestart(true);
         mDownloadData.SetMensaje(std::string(kUpdateNotice) + kVersion);
     }
-    SetDownloader(nullptr);
     PauseAfterConfiguration();
 }
 
@@ -334,7 +353,7 @@ void ThreadDownloads::RunDownload()
                                         const std::string& aStatusText, bool& aCancel) {
         DownloadProgress(aSender, aProgress, aProgressMax, aStatusCode, aStatusText, aCancel);
     });
-    SetDownloader(&action);
+    const RunningAction running(mDownloaderMutex, mDownloader, action);
 
     bool goOn = true;
     do {
@@ -401,8 +420,6 @@ void ThreadDownloads::RunDownload()
         }
         mDownloadData.SetNumber(mDownloadData.Number() + 1);
     } while (goOn);
-
-    SetDownloader(nullptr);
 }
 
 bool ThreadDownloads::CheckFileHash(const std::string& aFileName, std::string& aReason)
@@ -585,9 +602,12 @@ bool ThreadDownloads::RenameDownloaded(const std::string& aFileName)
         fs::path target = path;
         target.replace_extension();
         std::error_code error;
-        if (fs::exists(target, error))
+        // Only a file is deleted, never a folder; and a name that could not
+        // be freed is not taken over: the file keeps its ".rename" name.
+        if (fs::exists(target, error) && !fs::is_directory(target, error))
             fs::remove(target, error);
-        fs::rename(path, target, error);
+        if (!fs::exists(fs::symlink_status(target, error)))
+            fs::rename(path, target, error);
         return true;
     } catch (const std::exception&) {
         return false;

@@ -121,7 +121,6 @@ private:
     bool CheckFileHash(const std::string& aFileName, std::string& aReason);
     std::uint32_t Now() const;
     void OpenWithShell(const std::string& aPath, const std::vector<std::string>& aArgs);
-    void SetDownloader(TDownLoadURL* aDownloader);
     void AbortRunningTransfer();
     void PauseAfterConfiguration();
 

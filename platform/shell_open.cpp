@@ -112,7 +112,8 @@ TShellOpenResult ShellOpen(const std::string& aPath, const std::vector<std::stri
                            const TShellOpenOptions& aOptions)
 {
     struct stat info{};
-    const bool direct = stat(aPath.c_str(), &info) == 0 && S_ISREG(info.st_mode) && IsExecutableImage(aPath);
+    const bool direct = aOptions.runPrograms && stat(aPath.c_str(), &info) == 0 && S_ISREG(info.st_mode)
+                        && IsExecutableImage(aPath);
     std::vector<std::string> arguments;
     if (direct) {
         // Downloads arrive without the execute bit; a failure here shows up

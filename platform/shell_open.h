@@ -10,6 +10,7 @@ struct TShellOpenOptions {
     bool wait = false;                       // wait for the started program and report its exit code
     std::vector<std::string> environment;    // extra NAME=VALUE entries for the child
     std::string opener = "xdg-open";         // the desktop's default opener
+    bool runPrograms = true;                 // false: even a program goes to the opener
 };
 
 struct TShellOpenResult {

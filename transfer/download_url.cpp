@@ -27,6 +27,7 @@ constexpr long kReceiveBufferSize = 512 * 1024;
 constexpr std::size_t kFileBufferSize = 1024 * 1024;
 // Only a bound on one wait: Abort wakes the wait at once.
 constexpr int kPollTimeoutMs = 5000;
+constexpr int kMaxRedirects = 10;  // followed when the handler lets a redirect through
 
 struct CurlEasyDeleter {
     void operator()(CURL* aHandle) const noexcept { curl_easy_cleanup(aHandle); }
@@ -91,6 +92,22 @@ std::string LocalPathToFileUrl(const std::string& aPath)
         }
     }
     return url;
+}
+
+// For a file:// address: whether it names a regular file (links followed).
+// One that does not exist passes; curl reports it.
+bool IsRegularLocalFile(const std::string& aFileUrl)
+{
+    CurlUrl url{curl_url()};
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, aFileUrl.c_str(), 0) != CURLUE_OK)
+        return true;
+    char* path = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_PATH, &path, CURLU_URLDECODE) != CURLUE_OK)
+        return true;
+    const CurlString owned{path};
+    std::error_code error;
+    const auto status = std::filesystem::status(owned.get(), error);
+    return error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
 }
 
 std::string HostOf(const std::string& aAddress)
@@ -162,8 +179,9 @@ void TBinding::Detach()
 // callbacks catch, remember and stop; Run rethrows after curl has returned.
 class TDownLoadURL::Transfer {
 public:
-    Transfer(TDownLoadURL& aAction, const TBinding& aBinding)
-        : mAction(aAction), mBinding(aBinding), mURL(aAction.URL()), mFilename(aAction.Filename()),
+    Transfer(TDownLoadURL& aAction, const TBinding& aBinding, std::string aURL)
+        : mAction(aAction), mBinding(aBinding), mMessageURL(aAction.URL()), mURL(std::move(aURL)),
+          mFilename(aAction.Filename()),
           mHandler(aAction.mOnDownloadProgress), mEasy(curl_easy_init()), mMulti(curl_multi_init())
     {
     }
@@ -180,8 +198,12 @@ public:
     Transfer& operator=(const Transfer&) = delete;
 
     CURLM* Multi() const { return mMulti; }
+    // After Run: the web address that a redirect sent us to and that the
+    // handler let us follow; empty when the transfer ended without one.
+    const std::string& FollowTarget() const { return mFollowTarget; }
 
-    // Throws TransferError, or what the handler threw.
+    // Throws TransferError, or what the handler threw. Returns normally with
+    // FollowTarget set when a redirect is to be followed.
     void Run()
     {
         if (!mEasy || !mMulti || IsBlank(mURL))
@@ -193,6 +215,10 @@ public:
             Fail();   // no current folder to make the path absolute
         }
         mIsWeb = IsWebAddress(mAddress);
+        // A local source must be a plain file: a device or a pipe named by a
+        // hostile info file would never end or never answer.
+        if (!mIsWeb && !IsRegularLocalFile(mAddress))
+            Fail();
         Configure();
 
         // curl resolves the name first thing; a file has no name to find.
@@ -203,6 +229,9 @@ public:
         mAdded = true;
 
         const bool completed = Drive();
+        if (!mFollowTarget.empty() && !mCallbackError && !mBinding.Aborted())
+            return;
+        mFollowTarget.clear();
         // An empty body still makes an empty file.
         const bool begun = completed && (mBegun || BeginData());
         Finish(begun && CheckLength());
@@ -291,7 +320,7 @@ private:
     [[noreturn]] void Fail()
     {
         mFile.reset();
-        throw TransferError("Error downloading URL: " + mURL);
+        throw TransferError("Error downloading URL: " + mMessageURL);
     }
 
     bool CheckLength()
@@ -353,9 +382,9 @@ private:
         if (status >= 300 && status < 400) {
             const std::string target = mLocation.empty() ? std::string() : ResolveReference(mAddress, mLocation);
             // A web server may send us to another web address, never to a
-            // local file.
-            if (IsWebAddress(target))
-                Notify(0, 0, TURLDownloadStatus::dsRedirecting, target);
+            // local file. The handler decides whether this transfer follows.
+            if (IsWebAddress(target) && Notify(0, 0, TURLDownloadStatus::dsRedirecting, target))
+                mFollowTarget = target;
             mStopped = true;
             return false;
         }
@@ -456,7 +485,8 @@ private:
     TDownLoadURL& mAction;
     const TBinding& mBinding;
     // Copies: the handler may change the action's settings while it runs.
-    const std::string mURL;
+    const std::string mMessageURL;  // the address the owner asked for
+    const std::string mURL;         // the address of this hop
     const std::string mFilename;
     const TDownloadProgressEvent mHandler;
     CurlEasy mEasy;
@@ -470,26 +500,36 @@ private:
     bool mStopped = false;         // we ended the transfer: cancel, refusal or failure
     bool mExcess = false;
     std::string mLocation;         // of the reply whose headers are arriving
+    std::string mFollowTarget;
     std::exception_ptr mCallbackError;
 };
 
 void TDownLoadURL::ExecuteTarget()
 {
+    // One binding for every hop, so that an abort between two hops counts.
     auto binding = std::make_shared<TBinding>();
-    Transfer transfer(*this, *binding);
-    binding->Attach(transfer.Multi());
     SetBinding(binding);
-    // Runs before the transfer's handles go, so Abort never wakes a freed handle.
-    struct Release {
+    struct Forget {
         TDownLoadURL& mAction;
-        TBinding& mBinding;
-        ~Release()
-        {
-            mAction.SetBinding(nullptr);
-            mBinding.Detach();
-        }
-    } release{*this, *binding};
-    transfer.Run();
+        ~Forget() { mAction.SetBinding(nullptr); }
+    } forget{*this};
+
+    std::string address = mURL;
+    for (int hop = 0;; ++hop) {
+        Transfer transfer(*this, *binding, address);
+        binding->Attach(transfer.Multi());
+        // Runs before the transfer's handles go, so Abort never wakes a freed handle.
+        struct Detach {
+            TBinding& mBinding;
+            ~Detach() { mBinding.Detach(); }
+        } detach{*binding};
+        transfer.Run();
+        if (transfer.FollowTarget().empty())
+            return;
+        if (hop == kMaxRedirects || binding->Aborted())
+            throw TransferError("Error downloading URL: " + mURL);
+        address = transfer.FollowTarget();
+    }
 }
 
 std::shared_ptr<TBinding> TDownLoadURL::Binding() const

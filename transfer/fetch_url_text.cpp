@@ -84,10 +84,15 @@ std::size_t OnWrite(char* aData, std::size_t aSize, std::size_t aCount, void* aC
     return size;
 }
 
+int OnProgress(void* aAbort, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<const std::atomic<bool>*>(aAbort)->load() ? 1 : 0;
+}
+
 }  // namespace
 
 TFetchResult FetchURLText(const std::string& aURL, std::string& aText, std::size_t aBufferSize,
-                          int aConnectTimeoutMs, int aWaitMs)
+                          int aConnectTimeoutMs, int aWaitMs, const std::atomic<bool>* aAbort)
 {
     aText.clear();
     const CurlEasy easy{curl_easy_init()};
@@ -118,6 +123,12 @@ TFetchResult FetchURLText(const std::string& aURL, std::string& aText, std::size
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &state);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &OnWrite);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &state);
+    if (aAbort != nullptr) {
+        // curl asks at least once a second, also while the line is silent.
+        curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, aAbort);
+    }
 
     const CURLcode result = curl_easy_perform(handle);
     if (state.full || (result == CURLE_OK && !state.failed))

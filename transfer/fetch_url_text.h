@@ -2,6 +2,7 @@
 // Fetches a short reply body into memory in one blocking call (the info
 // service's answer). Any thread; keeps no state between calls.
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -19,5 +20,7 @@ enum class TFetchResult : int {
 // > 0 pauses once the reply's headers have arrived, before the body is read.
 // A reply that sends nothing for 60 s fails, so a hung server cannot block
 // the caller for good.
+// aAbort, when given, is polled about once a second: true ends the fetch as
+// a failure (another thread cancelled).
 TFetchResult FetchURLText(const std::string& aURL, std::string& aText, std::size_t aBufferSize,
-                          int aConnectTimeoutMs, int aWaitMs);
+                          int aConnectTimeoutMs, int aWaitMs, const std::atomic<bool>* aAbort = nullptr);

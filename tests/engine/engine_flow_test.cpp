@@ -329,6 +329,32 @@ TEST_F(EngineInfoSource, ServiceReplyIsTheAddressUntrimmed)
     EXPECT_EQ(std::filesystem::path(mData.ArchIniLocal()).filename(), "info.ini");
 }
 
+TEST_F(EngineInfoSource, InfoFileBehindARedirectIsFetched)
+{
+    mServer.SetRoute("/old.ini", {.status = 301, .location = "/info.ini"});
+    SetSetting("INIConfig", mServer.Url("/old.ini"));
+    Run(TWebOperation::twoConfiguration);
+    EXPECT_TRUE(mData.Result());
+    EXPECT_EQ(mData.Line1(), "Served");
+}
+
+TEST_F(EngineInfoSource, CancelEndsASilentServiceQuery)
+{
+    mServer.SetRoute("/silent", {.body = "http://x/info.ini", .stallAfter = 0});
+    mEnvironment.embeddedURL = [this] { return mServer.Url("/silent"); };
+    mData.SetOperacion(TWebOperation::twoConfiguration);
+    ThreadDownloads worker(true, mData, mHost, mEnvironment);
+    worker.Start();
+    for (int i = 0; i < 1000 && mServer.RequestCount("/silent") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto start = std::chrono::steady_clock::now();
+    worker.CancelDownload();
+    worker.WaitFor();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(mData.Result());
+    EXPECT_EQ(mData.ArchIniRemoto(), "");
+}
+
 TEST_F(EngineInfoSource, InfoFileSettingIsUsedAsItStands)
 {
     SetSetting("INIConfig", "  " + mServer.Url("/info.ini") + "  ");

@@ -101,6 +101,13 @@ TEST_F(FolderTest, RenameDownloadedReplacesTheShorterName)
     EXPECT_EQ(Read(mDir / "Setup.exe"), "new");
     EXPECT_FALSE(fs::exists(mDir / "Setup.exe.rename"));
 
+    // A folder in the way is neither deleted nor replaced.
+    fs::create_directory(mDir / "folder");
+    Write(mDir / "folder.rename", "file");
+    ThreadDownloads::RenameDownloaded((mDir / "folder.rename").string());
+    EXPECT_TRUE(fs::is_directory(mDir / "folder"));
+    EXPECT_EQ(Read(mDir / "folder.rename"), "file");
+
     Write(mDir / "data.RENAME", "kept");  // the extension matches case-sensitively
     ThreadDownloads::RenameDownloaded((mDir / "data.RENAME").string());
     EXPECT_TRUE(fs::exists(mDir / "data.RENAME"));

@@ -101,6 +101,8 @@ struct OpenerCase {
     const char* name;
     bool isFile;           // a document written under the test folder
     std::string target;    // its name, or the address as it stands
+    std::string content = "plain data\n";
+    bool runPrograms = true;
 };
 
 void PrintTo(const OpenerCase& aCase, std::ostream* aOut)
@@ -112,6 +114,7 @@ const OpenerCase kOpenerCases[] = {
     {"document", true, "notes with blanks.txt"},
     {"executable_bit_but_no_program", true, "data.bin"},
     {"address", false, "https://www.example.com/product?x=1&y=2"},
+    {"program_not_to_be_run", true, "link-target.sh", "#!/bin/sh\nexit 9\n", false},
 };
 
 class ShellOpenOpener : public ShellOpenTest, public ::testing::WithParamInterface<OpenerCase> {};
@@ -122,11 +125,13 @@ TEST_P(ShellOpenOpener, GoesToTheDesktopOpener)
     const fs::path opener = WriteFile("fake-opener", "#!/bin/sh\nprintf '%s' \"$*\" > \"$RECORD\"\n", 0700);
     std::string target = GetParam().target;
     if (GetParam().isFile)
-        target = WriteFile(target, "plain data\n", 0700).string();
+        target = WriteFile(target, GetParam().content, 0700).string();
 
-    const TShellOpenResult result =
-        ShellOpen(target, {"ignored"},
-                  {.wait = true, .environment = {"RECORD=" + record.string()}, .opener = opener.string()});
+    const TShellOpenResult result = ShellOpen(target, {"ignored"},
+                                              {.wait = true,
+                                               .environment = {"RECORD=" + record.string()},
+                                               .opener = opener.string(),
+                                               .runPrograms = GetParam().runPrograms});
     EXPECT_TRUE(result.started);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(ReadWholeFile(record), target);

@@ -121,9 +121,6 @@ const DownloadCase kDownloadCases[] = {
      Handler::CancelOnRedirect, false, "old", "http://mirror.example/files/new.bin"},
     {"redirect_relative", Source::Route, {.status = 301, .location = "../new.bin"},
      Handler::CancelOnRedirect, false, "old", "/dir/new.bin"},
-    {"redirect_without_handler", Source::Route, {.status = 302, .location = "/x.bin"}, Handler::None, false, "old"},
-    {"redirect_not_cancelled", Source::Route, {.status = 307, .location = "/x.bin"},
-     Handler::NeverCancel, false, "old", "/x.bin"},
     // A web server must not make us read local files.
     {"redirect_to_local_file_refused", Source::Route, {.status = 302, .location = "file:///etc/passwd"},
      Handler::CancelOnRedirect, false, "old"},
@@ -212,7 +209,8 @@ TEST_P(DownloadScenario, EndsAsExpected)
             EXPECT_EQ(data[i]->progressMax, test.fileAfter->size());
         }
     }
-    // Redirects are never followed: the server saw the one request only.
+    // Redirects the handler cancels are not followed: the server saw the one
+    // request only.
     if (test.source == Source::Route) {
         EXPECT_THAT(mServer.RequestedPaths(), ::testing::ElementsAre(kPath));
     }
@@ -221,6 +219,42 @@ TEST_P(DownloadScenario, EndsAsExpected)
 
 INSTANTIATE_TEST_SUITE_P(Cases, DownloadScenario, ::testing::ValuesIn(kDownloadCases),
                          [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+// Without a handler, or when the handler lets it through, a redirect is
+// followed to its target (the info file may have moved, say to https).
+TEST_F(TransferTest, RedirectIsFollowedWhenNotCancelled)
+{
+    for (const bool withHandler : {false, true}) {
+        LoopbackServer server{{{kPath, {.status = 302, .location = "/moved.bin"}},
+                               {"/moved.bin", {.status = 307, .location = "/final.bin"}},
+                               {"/final.bin", {.body = "arrived"}}}};
+        TDownLoadURL action;
+        Recorder recorder;
+        recorder.cancelWhen = nullptr;
+        EXPECT_EQ(Run(action, server.Url(kPath), withHandler ? &recorder : nullptr), "");
+        EXPECT_EQ(ReadFileBytes(mTarget), "arrived");
+        EXPECT_THAT(server.RequestedPaths(), ::testing::ElementsAre(kPath, "/moved.bin", "/final.bin"));
+        if (withHandler) {
+            EXPECT_EQ(recorder.Of(S::dsRedirecting).size(), 2u);
+        }
+    }
+}
+
+TEST_F(TransferTest, RedirectLoopEndsInAnError)
+{
+    mServer.SetRoute("/a", {.status = 302, .location = "/b"});
+    mServer.SetRoute("/b", {.status = 302, .location = "/a"});
+    TDownLoadURL action;
+    EXPECT_EQ(Run(action, mServer.Url("/a"), nullptr), "Error downloading URL: " + mServer.Url("/a"));
+    EXPECT_LE(mServer.RequestedPaths().size(), 12u);
+}
+
+TEST_F(TransferTest, LocalSourceMustBeAPlainFile)
+{
+    TDownLoadURL action;
+    for (const char* source : {"/dev/zero", "file:///dev/zero", "/proc/self"})
+        EXPECT_EQ(Run(action, source, nullptr), std::string("Error downloading URL: ") + source);
+}
 
 // ---------------------------------------------------------------------------
 
