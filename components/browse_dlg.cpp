@@ -2,12 +2,33 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPushButton>
 #include <QTimer>
 
 namespace {
+
+// Switches a button off again whenever something else switches it on while
+// aVetoed holds.
+class TKeepDisabled : public QObject {
+public:
+    explicit TKeepDisabled(const bool& aVetoed) : mVetoed(aVetoed) {}
+
+protected:
+    bool eventFilter(QObject* aWatched, QEvent* aEvent) override
+    {
+        if (aEvent->type() == QEvent::EnabledChange && mVetoed)
+            if (auto* button = qobject_cast<QPushButton*>(aWatched); button && button->isEnabled())
+                button->setEnabled(false);
+        return false;
+    }
+
+private:
+    const bool& mVetoed;
+};
+
 
 struct TFlagOfOption {
     NBrowseOption option;
@@ -119,6 +140,16 @@ bool TBrowseDlg::Execute(QWidget* aOwner)
             OnInit(*this);
     });
 
+    // The dialog turns its accept button on again by itself (selection and
+    // typing updates); a veto from our events must outlast those.
+    mOkVetoed = false;
+    QPushButton* accept = nullptr;
+    if (auto* box = dialog.findChild<QDialogButtonBox*>())
+        accept = box->button(QDialogButtonBox::Open);
+    TKeepDisabled keepDisabled(mOkVetoed);
+    if (accept)
+        accept->installEventFilter(&keepDisabled);
+
     mDialog = &dialog;
     struct Forget {
         QFileDialog*& dialog;
@@ -140,6 +171,7 @@ void TBrowseDlg::ButtonEnabled(bool aValue)
 {
     if (!mDialog)
         return;
+    mOkVetoed = !aValue;
     if (auto* box = mDialog->findChild<QDialogButtonBox*>())
         if (QPushButton* accept = box->button(QDialogButtonBox::Open))
             accept->setEnabled(aValue);

@@ -72,4 +72,5 @@ private:
     QString mFolder, mPath;
     TBrowseExec mExec;
     QFileDialog* mDialog = nullptr;
+    bool mOkVetoed = false;  // the accept button stays off, whatever the dialog's own updates say
 };
