@@ -197,6 +197,16 @@ protected:
     std::vector<std::string> mOpened;
 };
 
+TEST_F(WizardFlow, NewerWizardIsStartedAndTheWindowCloses)
+{
+    mServer.SetRoute("/wiz/downloader-3.02", {.body = "#!/bin/sh\nexit 0\n"});
+    Serve("[General]\nVersion=3.02\nDownloader=downloader-3.02\nPath=" + mServer.Url("/wiz") + "\n");
+    Open();
+    EXPECT_EQ(Text("lblAutoUpdate"), "Downloader Update 3.01");
+    EXPECT_EQ(Opened(), std::vector<std::string>{(mRoot / "runtime" / "Downloader" / "downloader-3.02").string()});
+    EXPECT_TRUE(mWindow->QuitRequested());
+}
+
 TEST_F(WizardFlow, ConnectsAndShowsTheReleaseOnTheDestinationPage)
 {
     Serve(Info({{"a.bin", {.body = "abc"}}}));
