@@ -90,7 +90,7 @@ void TfrmMain::EnterDownload()
     if (gThrDownloads)
         return;
     const std::string folder = txtFolder->text().toStdString();
-    if (PrepareDestinationFolder(folder) == TFolderCheck::CannotCreate) {
+    if (!CreateDestinationFolder(folder)) {
         // The folder went away since Start: say so and offer Retry instead of
         // leaving a page that nothing can move on from.
         lblConnectionProblem->hide();

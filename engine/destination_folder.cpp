@@ -39,13 +39,18 @@ std::string GuessDestinationFolder()
     return text;
 }
 
-TFolderCheck PrepareDestinationFolder(const std::string& aFolder)
+bool CreateDestinationFolder(const std::string& aFolder)
 {
     if (IsBlank(aFolder) || !std::filesystem::path(aFolder).is_absolute())
-        return TFolderCheck::CannotCreate;
+        return false;
     std::error_code error;
     std::filesystem::create_directories(aFolder, error);
-    if (!std::filesystem::is_directory(aFolder, error))
+    return std::filesystem::is_directory(aFolder, error);
+}
+
+TFolderCheck PrepareDestinationFolder(const std::string& aFolder)
+{
+    if (!CreateDestinationFolder(aFolder))
         return TFolderCheck::CannotCreate;
 
     std::string probe = (std::filesystem::path(aFolder) / "TmpXXXXXX").string();

@@ -16,8 +16,12 @@ enum class TFolderCheck {
     NoRights,      // no file can be created in it
 };
 
+// Creates aFolder with every missing parent; true when it exists afterwards.
+// Relative paths are refused: they would land wherever the program happened
+// to be started.
+bool CreateDestinationFolder(const std::string& aFolder);
+
 // Creates aFolder with every missing parent (they stay even when the folder
 // turns out unusable), then proves that a file can be created in it by
-// creating and removing a uniquely named one. Relative paths are refused: they
-// would land wherever the program happened to be started.
+// creating and removing a uniquely named one.
 TFolderCheck PrepareDestinationFolder(const std::string& aFolder);
