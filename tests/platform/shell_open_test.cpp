@@ -2,9 +2,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <cerrno>
 #include <cstdlib>
 #include <functional>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -22,24 +25,12 @@ bool OwnerMayExecute(const fs::path& aPath)
     return stat(aPath.c_str(), &info) == 0 && (info.st_mode & S_IXUSR) != 0;
 }
 
-// Children of this process that have ended but were not reaped.
-int ZombieChildren()
+// Whether child aPid is gone for good, reaped by whoever waits for it. WNOWAIT
+// leaves an ended child for its real reaper to collect.
+bool IsReaped(pid_t aPid)
 {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const std::string stat = ReadWholeFile(entry.path() / "stat");
-        const std::size_t close = stat.rfind(')');
-        if (close == std::string::npos || close + 4 >= stat.size())
-            continue;
-        const char state = stat[close + 2];
-        const long parent = std::strtol(stat.c_str() + close + 4, nullptr, 10);
-        if (state == 'Z' && parent == getpid())
-            ++count;
-    }
-    return count;
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(aPid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 && errno == ECHILD;
 }
 
 // Polls aDone every 10 ms for at most 10 s.
@@ -89,12 +80,18 @@ TEST_F(ShellOpenTest, NotWaitedChildReadsNothingAndIsReaped)
 {
     const fs::path out = mRoot / "stdin.txt";
     const fs::path script = WriteFile(
-        "detached.sh", "#!/bin/sh\nreadlink /proc/$$/fd/0 > \"$OUT.part\"\nmv \"$OUT.part\" \"$OUT\"\n", 0600);
+        "detached.sh", "#!/bin/sh\nreadlink /proc/$$/fd/0 > \"$OUT.part\"\necho $$ >> \"$OUT.part\"\nmv \"$OUT.part\" \"$OUT\"\n",
+        0600);
     const TShellOpenResult result = ShellOpen(script, {}, {.environment = {"OUT=" + out.string()}});
     EXPECT_TRUE(result.started);
     ASSERT_TRUE(Eventually([&] { return fs::exists(out); }));
-    EXPECT_EQ(ReadWholeFile(out), "/dev/null\n");
-    EXPECT_TRUE(Eventually([] { return ZombieChildren() == 0; }));
+    std::istringstream lines(ReadWholeFile(out));
+    std::string input;
+    pid_t child = 0;
+    lines >> input >> child;
+    EXPECT_EQ(input, "/dev/null");
+    ASSERT_GT(child, 0);
+    EXPECT_TRUE(Eventually([child] { return IsReaped(child); }));
 }
 
 struct OpenerCase {
