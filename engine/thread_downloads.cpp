@@ -425,7 +425,12 @@ void ThreadDownloads::RunDownload()
 bool ThreadDownloads::CheckFileHash(const std::string& aFileName, std::string& aReason)
 {
     TSHA1Hasher hasher;
-    hasher.HashFile(aFileName);
+    // Closing the window cancels and then waits for this thread: a check of
+    // many gigabytes must not keep it waiting.
+    if (!hasher.HashFileUntil(aFileName, [this] { return mDownloadData.Cancelado(); })) {
+        aReason = "verification of " + mDownloadData.ArchivoDown() + " cancelled";
+        return false;
+    }
     TSHA1Digest digest;
     hasher.GetDigest(digest);
     const std::string expected = mDownloadData.ArchivoHash();
