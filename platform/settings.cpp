@@ -120,13 +120,23 @@ bool ChangeHive(const fs::path& aHive, const std::function<bool(TRegistryHive&)>
     while (flock(lock.Get(), LOCK_EX) != 0)
         if (errno != EINTR)
             return false;
+    // A hive kept elsewhere behind a symbolic link stays a link: the new text
+    // replaces the file it leads to. The lock stays with the name every
+    // process uses.
+    fs::path target = aHive;
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(aHive, error))) {
+        target = fs::canonical(aHive, error);
+        if (error)
+            return false;    // a dangling or looping link: leave it for the user to mend
+    }
     // The lock file may be writable where the folder is not any more; and a
     // hive file the user made read-only is to stay as it is.
-    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    if (faccessat(AT_FDCWD, target.parent_path().c_str(), W_OK | X_OK, AT_EACCESS) != 0)
         return false;
-    if (faccessat(AT_FDCWD, aHive.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
         return false;
-    std::optional<TRegistryHive> hive = LoadHive(aHive);
+    std::optional<TRegistryHive> hive = LoadHive(target);
     if (!hive)
         return false;
     if (!aChange(*hive))
@@ -140,7 +150,7 @@ bool ChangeHive(const fs::path& aHive, const std::function<bool(TRegistryHive&)>
     } catch (const THiveFormatError&) {
         return false;
     }
-    return ReplaceFile(aHive, text);
+    return ReplaceFile(target, text);
 }
 
 std::string RootName(HKEY aRootKey)

@@ -269,6 +269,30 @@ TEST_F(SettingsTest, UnwritableFolderOrFileMakesWriteReturnFalse)
     EXPECT_EQ(ReadWholeFile(HivePath()), hive);
 }
 
+TEST_F(SettingsTest, HiveBehindASymbolicLinkIsWrittenThroughIt)
+{
+    const fs::path kept = mRoot / "dotfiles" / "downloader.reg";
+    fs::create_directories(kept.parent_path());
+    WriteHive("");
+    fs::remove(HivePath());
+    WriteWholeFile(kept, kHeader + kProgramSection + "\"Other\"=\"kept\"\r\n");
+    fs::create_symlink(kept, HivePath());
+
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new"));
+
+    EXPECT_TRUE(fs::is_symlink(HivePath()));
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination", ""), "/new");
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Other", ""), "kept");
+    for (const auto& entry : fs::directory_iterator(kept.parent_path()))
+        EXPECT_EQ(entry.path(), kept);    // no stray temporary file beside the real hive
+
+    // A link that leads nowhere is the user's to mend: it stays as it is.
+    fs::remove(kept);
+    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/newer"));
+    EXPECT_TRUE(fs::is_symlink(HivePath()));
+    EXPECT_FALSE(fs::exists(kept));
+}
+
 const std::string kBrokenHive = kHeader + kProgramSection + "\"Destination\"=\"/kept\"\r\ngarbage\r\n";
 
 TEST_F(SettingsTest, BrokenHiveIsNeverOverwritten)
