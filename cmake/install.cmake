@@ -16,23 +16,34 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/downloader.desktop
 install(FILES ${PROJECT_SOURCE_DIR}/resources/downloader.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
-# Debian ships man pages compressed; -n leaves the name and time out of the
-# gzip header, so that two builds of one source give the same bytes.
+# Debian ships man pages and changelogs compressed; -n leaves the name and
+# time out of the gzip header, so that two builds of one source give the same
+# bytes.
 find_program(DOWNLOADER_GZIP gzip REQUIRED)
-set(man_pages)
-foreach(page downloader.1 downloader-publish.1)
-  set(source ${PROJECT_SOURCE_DIR}/resources/man/${page})
-  set(compressed ${PROJECT_BINARY_DIR}/man/${page}.gz)
+set(compressed_files)
+function(downloader_compress source compressed)
+  get_filename_component(folder ${compressed} DIRECTORY)
   add_custom_command(OUTPUT ${compressed}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
       COMMAND ${DOWNLOADER_GZIP} -n -9 -c ${source} > ${compressed}
       DEPENDS ${source}
-      COMMENT "Compressing man page ${page}"
+      COMMENT "Compressing ${source}"
       VERBATIM)
-  list(APPEND man_pages ${compressed})
+  set(compressed_files ${compressed_files} ${compressed} PARENT_SCOPE)
+endfunction()
+
+set(man_pages)
+foreach(page downloader.1 downloader-publish.1)
+  downloader_compress(${PROJECT_SOURCE_DIR}/resources/man/${page} ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  list(APPEND man_pages ${PROJECT_BINARY_DIR}/man/${page}.gz)
 endforeach()
-add_custom_target(downloader_man_pages ALL DEPENDS ${man_pages})
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+set(doc_folder ${CMAKE_INSTALL_DATADIR}/doc/downloader)
+downloader_compress(${PROJECT_SOURCE_DIR}/resources/debian/changelog ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/doc/changelog.gz ${PROJECT_SOURCE_DIR}/resources/debian/copyright
+        DESTINATION ${doc_folder})
+add_custom_target(downloader_compressed_docs ALL DEPENDS ${compressed_files})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME downloader)
