@@ -227,11 +227,6 @@ void TSHA1Hasher::HashBuffer(const void* aBuf, std::size_t aBufSize)
 
 void TSHA1Hasher::HashFile(const std::string& aFileName)
 {
-    HashFileUntil(aFileName, nullptr);
-}
-
-bool TSHA1Hasher::HashFileUntil(const std::string& aFileName, const std::function<bool()>& aStopRequested)
-{
     const UniqueFd file(::open(aFileName.c_str(), O_RDONLY | O_CLOEXEC));
     const int fd = file.Get();
     if (fd < 0)
@@ -248,8 +243,6 @@ bool TSHA1Hasher::HashFileUntil(const std::string& aFileName, const std::functio
     const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kHashReadBlockSize]);
     Sha1Core core;
     for (;;) {
-        if (aStopRequested && aStopRequested())
-            return false;
         const ssize_t got = ::read(fd, buffer.get(), kHashReadBlockSize);
         if (got < 0 && errno == EINTR)
             continue;                 // a signal is no read failure
@@ -258,7 +251,6 @@ bool TSHA1Hasher::HashFileUntil(const std::string& aFileName, const std::functio
         core.Update(buffer.get(), static_cast<std::size_t>(got));
     }
     mDigest = core.Final();
-    return true;
 }
 
 void TSHA1Hasher::HashStream(std::istream& aStream)

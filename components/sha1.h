@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -88,10 +87,6 @@ class TSHA1Hasher : public THashBase {
 public:
     void HashBuffer(const void* aBuf, std::size_t aBufSize) override;
     void HashFile(const std::string& aFileName) override;
-    // HashFile that asks aStopRequested before each read, so that a long check
-    // ends soon after the user gives up. False when it stopped early; the
-    // digest then keeps its previous value.
-    bool HashFileUntil(const std::string& aFileName, const std::function<bool()>& aStopRequested);
     void HashStream(std::istream& aStream) override;
     void HashStringA(std::string_view aStr) override;
     void HashStringW(std::u16string_view aStr) override;

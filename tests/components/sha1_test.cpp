@@ -307,28 +307,6 @@ TEST_F(Sha1FileTest, FileLongerThanOneReadIsHashedWhole)
     EXPECT_EQ(HasherHex(hasher), OpenSslHex(content));
 }
 
-TEST_F(Sha1FileTest, StopRequestEndsHashingBetweenReadsAndKeepsTheDigest)
-{
-    std::mt19937 random(12);
-    const std::string content = RandomBytes(random, 3 * kHashReadBlockSize);
-    const std::string path = Write("stopped.bin", content).string();
-    struct Case {
-        int readsBeforeStop;
-        bool finished;
-    };
-    for (const Case& aCase : {Case{0, false}, Case{2, false}, Case{1000, true}}) {
-        SCOPED_TRACE(aCase.readsBeforeStop);
-        TSHA1Hasher hasher;
-        hasher.HashStringA("abc");
-        int asked = 0;
-        EXPECT_EQ(hasher.HashFileUntil(path, [&] { return asked++ == aCase.readsBeforeStop; }), aCase.finished);
-        EXPECT_EQ(HasherHex(hasher), aCase.finished ? OpenSslHex(content) : "A9993E364706816ABA3E25717850C26C9CD0D89D");
-        if (!aCase.finished) {
-            EXPECT_EQ(asked, aCase.readsBeforeStop + 1);    // no more reads once told to stop
-        }
-    }
-}
-
 TEST_F(Sha1FileTest, UnopenableFileThrowsAndKeepsTheDigest)
 {
     const std::string missing = (mDir / "missing.bin").string();
