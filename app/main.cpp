@@ -47,7 +47,8 @@ const char* const kUsage =
     "RELEASE is a release number for the vendor's info service.\n"
     "\n"
     "Exit codes of --silent: 0 done, 1 usage error, 2 not connected,\n"
-    "3 download failed, 4 cancelled, 5 destination folder not usable.\n";
+    "3 download failed, 4 cancelled, 5 destination folder not usable,\n"
+    "6 files placed but setup not started.\n";
 
 struct CommandLine {
     bool silent = false;

@@ -238,19 +238,25 @@ int SilentRun::Run()
     mEnvironment.wizardArguments = mOptions.arguments;
     mEnvironment.wizardArguments.push_back("1");
     int wizardExit = -1;
-    if (!mEnvironment.shellOpen) {
-        // A newer wizard runs in this terminal and its result is ours; setup
-        // runs on its own.
-        mEnvironment.shellOpen = [this, &wizardExit](const std::string& aPath, const std::vector<std::string>& aArgs,
-                                                      const std::vector<std::string>& aEnvironment) {
-            const bool isWizard = mData.Operacion() == TWebOperation::twoDownloader;
-            const auto result = ShellOpen(aPath, aArgs, TShellOpenOptions{.wait = isWizard, .environment = aEnvironment});
-            if (isWizard)
-                wizardExit = result.started ? result.exitCode : -1;
-            else if (!result.started)
-                Print("cannot start " + aPath);
-        };
-    }
+    bool setupStarted = false;
+    // A newer wizard runs in this terminal and its result is ours; setup runs
+    // on its own. Tests bring a launcher of their own, which always starts.
+    const TShellOpen injected = mEnvironment.shellOpen;
+    mEnvironment.shellOpen = [this, injected, &wizardExit, &setupStarted](const std::string& aPath,
+                                                                          const std::vector<std::string>& aArgs,
+                                                                          const std::vector<std::string>& aEnvironment) {
+        const bool isWizard = mData.Operacion() == TWebOperation::twoDownloader;
+        if (injected) {
+            injected(aPath, aArgs, aEnvironment);
+            setupStarted = !isWizard;
+            return;
+        }
+        const auto result = ShellOpen(aPath, aArgs, TShellOpenOptions{.wait = isWizard, .environment = aEnvironment});
+        if (isWizard)
+            wizardExit = result.started ? result.exitCode : -1;
+        else
+            setupStarted = result.started;
+    };
 
     mData.SetVersionLocal(ThreadDownloads::VersionToInt(ThreadDownloads::kVersion));
     Print("connecting");
@@ -303,6 +309,12 @@ int SilentRun::Run()
             Print("no setup program listed");
         } else {
             RunOperation(TWebOperation::twoInstall, false);
+            if (!setupStarted) {
+                // A refused name never reaches the launcher; the record then
+                // still holds the name as the info file gave it.
+                Print("cannot start the setup program " + mData.ArchSetup());
+                return static_cast<int>(TSilentExit::SetupNotStarted);
+            }
             Print("started " + mData.ArchSetup());
         }
     }

@@ -16,6 +16,7 @@ enum class TSilentExit : int {
     DownloadFailed = 3,
     Cancelled = 4,
     DestinationUnusable = 5,  // the folder cannot be created or written
+    SetupNotStarted = 6,      // every file verified and placed, but setup could not be started
 };
 
 struct TSilentOptions {
