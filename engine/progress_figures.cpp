@@ -33,7 +33,9 @@ std::string TimeOfDayText(double aMilliseconds, char aTimeSeparator)
 {
     if (!std::isfinite(aMilliseconds) || aMilliseconds < 0)
         aMilliseconds = 0;
-    const auto seconds = static_cast<std::uint64_t>(aMilliseconds / 1000.0) % 86400;
+    // Days go before the conversion: an estimate from an absurd announced
+    // size may not fit any integer.
+    const auto seconds = static_cast<unsigned>(std::fmod(std::floor(aMilliseconds / 1000.0), 86400.0));
     char text[16];
     std::snprintf(text, sizeof text, "%02u%c%02u%c%02u", static_cast<unsigned>(seconds / 3600),
                   aTimeSeparator, static_cast<unsigned>(seconds / 60 % 60), aTimeSeparator,

@@ -158,8 +158,10 @@ void ThreadDownloads::Execute()
 
 bool ThreadDownloads::CancelDownload()
 {
-    mDownloadData.SetCancelado(true);
+    // This order, against Execute's clear-then-look, keeps a cancel that meets
+    // the start of a run from being wiped by it.
     mTerminated = true;
+    mDownloadData.SetCancelado(true);
     {
         std::lock_guard lock(mPauseMutex);
     }

@@ -119,6 +119,11 @@ TEST(ProgressFigures, TextsAndEstimates)
     EXPECT_EQ(PercentText(100, ','), "100,00 %");
     EXPECT_EQ(TimeOfDayText(25 * 3600 * 1000.0), "01:00:00");
     EXPECT_EQ(TimeOfDayText(90500), "00:01:30");
+    EXPECT_EQ(TimeOfDayText(86400e3 * 1e6 + 61e3), "00:01:01");
+    // From an absurd announced size: beyond any integer, yet still a time of day.
+    const std::string absurd = TimeOfDayText(1e300);
+    EXPECT_EQ(absurd.size(), 8u);
+    EXPECT_LT(absurd, "24");
 
     TDownloadData data;
     data.SetTStart(1000);
