@@ -145,9 +145,6 @@ QLabel* AddTimeLeftLabel(QWidget* aPage, const char* aName, int aY)
     QFont small = label->font();
     small.setPointSizeF(7.0);
     label->setFont(small);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, QColor(0x50, 0x50, 0x50));
-    label->setPalette(palette);
     return label;
 }
 
@@ -214,7 +211,7 @@ void TfrmMain::BuildLayout()
     lblInfoLink = new THyperlinkLabel(page);
     lblInfoLink->setObjectName(QStringLiteral("lblInfoLink"));
     lblInfoLink->setText(QStringLiteral("Version Information"));
-    lblInfoLink->setGeometry(78, 49, 347, kLineHeight);
+    lblInfoLink->setGeometry(78, 47, 347, kLineHeight);
     lblInfoLink->setIndent(2);
     lblLink = AddLabel(page, "lblLink", QString(), QRect(75, 50, 10, kLineHeight));
     lblLink->hide();
@@ -229,7 +226,7 @@ void TfrmMain::BuildLayout()
     txtFolder->setGeometry(editLeft, 94, 401 - editLeft, 21);
     btBrowse = new QPushButton(QStringLiteral("..."), page);
     btBrowse->setObjectName(QStringLiteral("btBrowse"));
-    btBrowse->setGeometry(403, 93, 23, 23);
+    btBrowse->setGeometry(402, 93, 23, 23);
     btBrowse->setAutoDefault(false);
     bar = new TButtonBar(page);
     btDownload = AddLeftButton(bar, "btDownload", QStringLiteral("Start"));
@@ -250,11 +247,11 @@ void TfrmMain::BuildLayout()
     QLabel* currentFile = AddLabel(page, "Label15", QStringLiteral("Current file"), QRect(5, 60, 84, kLineHeight));
     edNumber = AddPercentLabel(page, "edNumber", 60);
     pbFile = AddProgressBar(page, "pbFile", 59);
-    edNumberLeft = AddTimeLeftLabel(page, "edNumberLeft", 77);
+    edNumberLeft = AddTimeLeftLabel(page, "edNumberLeft", 78);
     QLabel* totalDownload = AddLabel(page, "Label16", QStringLiteral("Total download"), QRect(5, 93, 84, kLineHeight));
     edTotal = AddPercentLabel(page, "edTotal", 93);
     pbAll = AddProgressBar(page, "pbAll", 92);
-    edTotalLeft = AddTimeLeftLabel(page, "edTotalLeft", 109);
+    edTotalLeft = AddTimeLeftLabel(page, "edTotalLeft", 110);
     {
         // Laid out for a narrow font: with a wider one the captions and
         // percentages keep their room and the bars give way.

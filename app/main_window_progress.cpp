@@ -41,10 +41,9 @@ void TfrmMain::UpdateProgress(QObject*)
         return;
     const std::uint32_t now = Now();
 
-    if (mStallWatch.Check(data.ArchProgreso(), now)) {
+    // The figures are still shown this once: they tell where it stalled.
+    if (mStallWatch.Check(data.ArchProgreso(), now))
         btCancel->click();  // as if the user had pressed Cancel
-        return;
-    }
     if (!data.MostrarProgreso())
         return;
 
