@@ -270,5 +270,9 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
     AppendKey(out, "Size", std::to_string(totalBytes));
     AppendKey(out, "End1", aRelease.end1);
     AppendKey(out, "End2", aRelease.end2);
+    if (out.size() > TIniReader::kMaxFileBytes)
+        throw std::invalid_argument("cannot describe " + std::to_string(aRelease.files.size())
+                                    + " files in one info file: it would be larger than the "
+                                    + std::to_string(TIniReader::kMaxFileBytes >> 20) + " MiB the wizard reads");
     return out;
 }

@@ -276,6 +276,12 @@ void ThreadDownloads::RunConfiguration()
     RenameDownloaded(action.Filename());
 
     const TIniReader ini(mDownloadData.ArchIniLocal());
+    if (ini.Truncated()) {
+        // Read in part, a release would lose its last files or checksums
+        // without a sign: no info file is better than half of one.
+        mDownloadData.SetResult(false);
+        return;
+    }
     const std::int32_t remoteVersion = VersionToInt(ini.ReadString("General", "Version", "0"));
     mDownloadData.SetCarpetaOrigen(ini.ReadString("Downloads", "Path", " "));
     mDownloadData.SetArchivoDownloader(ini.ReadString("General", "Downloader", " "));

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "engine/ini_reader.h"
 #include "tests/engine/engine_test_support.h"
 
 namespace {
@@ -248,6 +249,19 @@ TEST_F(EngineFlow, UnreachableInfoFileLeavesTheTextsAlone)
     EXPECT_FALSE(mData.Result());
     EXPECT_EQ(mData.Line1(), "kept");
     EXPECT_EQ(mData.ArchIniRemoto(), mServer.Url("/missing.ini"));
+}
+
+TEST_F(EngineFlow, InfoFileTooLargeToReadWholeIsNotUsed)
+{
+    std::string info = ReleaseInfo({{"a.bin", "payload"}});
+    info += "[Padding]\n";
+    while (info.size() <= TIniReader::kMaxFileBytes)
+        info += "Filler" + std::to_string(info.size()) + "=" + std::string(100, 'x') + "\n";
+    mData.SetLine1("kept");
+    ServeInfo(info);
+    Run(TWebOperation::twoConfiguration);
+    EXPECT_FALSE(mData.Result());
+    EXPECT_EQ(mData.Line1(), "kept");
 }
 
 struct UpdateCase {

@@ -226,6 +226,10 @@ const BadRelease kBadReleases[] = {
      "without blanks"},
     {"text_with_line_break", [](TReleaseDescription& r) { r.end1 = "one\r\ntwo"; }, "line break"},
     {"text_too_long", [](TReleaseDescription& r) { r.title = std::string(2048, 't'); }, "2048 characters"},
+    {"too_large_to_read", [](TReleaseDescription& r) {
+         for (int i = 0; i < 20000; ++i)
+             r.files.push_back({std::to_string(i) + std::string(200, 'n'), kSha1Abc, 1});
+     }, "MiB the wizard reads"},
     {"lower_case_checksum", [](TReleaseDescription& r) { r.files[0].sha1 = "a9993e364706816aba3e25717850c26c9cd0d89d"; },
      "upper-case"},
 };
