@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -94,20 +95,39 @@ std::string LocalPathToFileUrl(const std::string& aPath)
     return url;
 }
 
-// For a file:// address: whether it names a regular file (links followed).
-// One that does not exist passes; curl reports it.
-bool IsRegularLocalFile(const std::string& aFileUrl)
+// The local path a file:// address names; "" when it cannot be read.
+std::string LocalPathOf(const std::string& aFileUrl)
 {
     CurlUrl url{curl_url()};
     if (!url || curl_url_set(url.get(), CURLUPART_URL, aFileUrl.c_str(), 0) != CURLUE_OK)
-        return true;
+        return {};
     char* path = nullptr;
     if (curl_url_get(url.get(), CURLUPART_PATH, &path, CURLU_URLDECODE) != CURLUE_OK)
-        return true;
+        return {};
     const CurlString owned{path};
+    return owned ? std::string(owned.get()) : std::string();
+}
+
+// Whether a local path names a regular file (links followed). One that does
+// not exist passes; curl reports it.
+bool IsRegularLocalFile(const std::string& aPath)
+{
+    if (aPath.empty())
+        return true;
     std::error_code error;
-    const auto status = std::filesystem::status(owned.get(), error);
+    const auto status = std::filesystem::status(aPath, error);
     return error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
+}
+
+// Whether two paths reach the same file, through a link or not. Paths that
+// cannot be examined (missing, say) are not the same file.
+bool IsSameFile(const std::string& aFirst, const std::string& aSecond)
+{
+    struct stat first{};
+    struct stat second{};
+    return !aFirst.empty() && !aSecond.empty() && ::stat(aFirst.c_str(), &first) == 0
+           && ::stat(aSecond.c_str(), &second) == 0 && first.st_dev == second.st_dev
+           && first.st_ino == second.st_ino;
 }
 
 std::string HostOf(const std::string& aAddress)
@@ -126,10 +146,29 @@ std::string HostOf(const std::string& aAddress)
 // (RFC 3986 section 5); "" when it cannot be read.
 std::string ResolveReference(const std::string& aBase, std::string_view aReference)
 {
+    // curl's own encoding turns a space in the query into '+', which the
+    // server reads as a plus sign; %20 means a space everywhere.
+    std::string reference;
+    for (const char c : aReference) {
+        if (c == ' ')
+            reference += "%20";
+        else
+            reference += c;
+    }
     CurlUrl url{curl_url()};
-    const std::string reference(aReference);
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, aBase.c_str(), 0) != CURLUE_OK
-        || curl_url_set(url.get(), CURLUPART_URL, reference.c_str(), CURLU_URLENCODE) != CURLUE_OK)
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, aBase.c_str(), 0) != CURLUE_OK)
+        return {};
+    // curl takes "#s" for a relative path and drops the base's last segment
+    // and query; a fragment alone keeps the whole base but its fragment.
+    if (!reference.empty() && reference.front() == '#') {
+        char* base = nullptr;
+        if (curl_url_set(url.get(), CURLUPART_FRAGMENT, nullptr, 0) != CURLUE_OK
+            || curl_url_get(url.get(), CURLUPART_URL, &base, 0) != CURLUE_OK || !base)
+            return {};
+        const CurlString owned{base};
+        reference = owned.get() + reference;
+    }
+    if (curl_url_set(url.get(), CURLUPART_URL, reference.c_str(), CURLU_URLENCODE) != CURLUE_OK)
         return {};
     char* absolute = nullptr;
     if (curl_url_get(url.get(), CURLUPART_URL, &absolute, 0) != CURLUE_OK)
@@ -217,8 +256,11 @@ public:
         mIsWeb = IsWebAddress(mAddress);
         // A local source must be a plain file: a device or a pipe named by a
         // hostile info file would never end or never answer.
-        if (!mIsWeb && !IsRegularLocalFile(mAddress))
-            Fail();
+        if (!mIsWeb) {
+            mSourcePath = LocalPathOf(mAddress);
+            if (!IsRegularLocalFile(mSourcePath))
+                Fail();
+        }
         Configure();
 
         // curl resolves the name first thing; a file has no name to find.
@@ -246,6 +288,10 @@ private:
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);     // we run on a worker thread
         curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+        // An abort during a slow name lookup would otherwise wait for curl's
+        // resolver thread to finish (seconds with a DNS server that never
+        // answers); this lets curl leave that thread behind.
+        curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
         // A backstop for transfers that nothing else watches (the info file,
         // a newer wizard): a server that goes silent must not hold the wizard
         // for good.
@@ -268,7 +314,10 @@ private:
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
         // curl stops reading at Content-Length and only mentions surplus
         // bytes in its verbose text; a longer body than announced means the
-        // file we kept is not the file the server had.
+        // file we kept is not the file the server had. Best effort only:
+        // curl says so only when the surplus arrives in the same read as the
+        // body's end. Either way the file holds exactly Content-Length bytes
+        // and the checksum check decides.
         curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &Transfer::OnDebug);
         curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
         curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
@@ -323,6 +372,8 @@ private:
         throw TransferError("Error downloading URL: " + mMessageURL);
     }
 
+    // Best effort against surplus bytes (see OnDebug); the checksum is the
+    // real judge of the kept file.
     bool CheckLength()
     {
         if (mExcess)
@@ -362,6 +413,12 @@ private:
         mBegun = true;
         if (!Notify(0, ProgressMax(), TURLDownloadStatus::dsBeginDownloadData, mURL))
             return false;
+        // Copying a file onto itself (same path, a link to it) would truncate
+        // the source curl is still reading and leave one block of it.
+        if (!mIsWeb && IsSameFile(mSourcePath, mFilename)) {
+            mStopped = true;
+            return false;
+        }
         mFile.reset(std::fopen(mFilename.c_str(), "wb"));
         if (!mFile) {
             mStopped = true;
@@ -494,6 +551,7 @@ private:
     bool mAdded = false;
     std::string mAddress;          // what curl fetches: URL, or a local path as file://
     bool mIsWeb = false;
+    std::string mSourcePath;       // a local source's path; empty for web addresses
     UniqueFile mFile;
     std::uint64_t mReceived = 0;
     bool mBegun = false;

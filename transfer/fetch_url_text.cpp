@@ -113,6 +113,10 @@ TFetchResult FetchURLText(const std::string& aURL, std::string& aText, std::size
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    // An abort during a slow name lookup would otherwise wait for curl's
+    // resolver thread to finish (seconds with a DNS server that never
+    // answers); this lets curl leave that thread behind.
+    curl_easy_setopt(handle, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(handle, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);

@@ -105,6 +105,7 @@ struct DownloadCase {
     const char* redirect = nullptr;        // expected dsRedirecting text; "/..." is on the test server
     std::size_t minDataEvents = 0;
     bool lengthKnown = true;
+    const char* path = nullptr;            // the request's target on the test server; null: kPath
 };
 
 void PrintTo(const DownloadCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
@@ -121,6 +122,12 @@ const DownloadCase kDownloadCases[] = {
      Handler::CancelOnRedirect, false, "old", "http://mirror.example/files/new.bin"},
     {"redirect_relative", Source::Route, {.status = 301, .location = "../new.bin"},
      Handler::CancelOnRedirect, false, "old", "/dir/new.bin"},
+    // RFC 3986 section 5.4.1: a fragment alone keeps the whole base.
+    {"redirect_fragment_only", Source::Route, {.status = 302, .location = "#s"},
+     Handler::CancelOnRedirect, false, "old", "/b/c/d;p?q#s", 0, true, "/b/c/d;p?q"},
+    // '+' in a query is a plus sign to many servers, never a space.
+    {"redirect_raw_spaces", Source::Route, {.status = 302, .location = "../new file.bin?x y"},
+     Handler::CancelOnRedirect, false, "old", "/dir/new%20file.bin?x%20y"},
     // A web server must not make us read local files.
     {"redirect_to_local_file_refused", Source::Route, {.status = 302, .location = "file:///etc/passwd"},
      Handler::CancelOnRedirect, false, "old"},
@@ -144,13 +151,14 @@ class DownloadScenario : public TransferTest, public ::testing::WithParamInterfa
 TEST_P(DownloadScenario, EndsAsExpected)
 {
     const DownloadCase& test = GetParam();
+    const std::string path = test.path ? test.path : kPath;
     WriteFileBytes(mTarget, "old");
 
     std::string url;
     switch (test.source) {
     case Source::Route:
-        mServer.SetRoute(kPath, test.reply);
-        url = mServer.Url(kPath);
+        mServer.SetRoute(path, test.reply);
+        url = mServer.Url(path);
         break;
     case Source::FileUrl:
         WriteFileBytes(mScratch.Path() / "source.bin", test.reply.body);
@@ -212,7 +220,7 @@ TEST_P(DownloadScenario, EndsAsExpected)
     // Redirects the handler cancels are not followed: the server saw the one
     // request only.
     if (test.source == Source::Route) {
-        EXPECT_THAT(mServer.RequestedPaths(), ::testing::ElementsAre(kPath));
+        EXPECT_THAT(mServer.RequestedPaths(), ::testing::ElementsAre(path));
     }
     EXPECT_EQ(action.Binding(), nullptr);
 }
@@ -255,6 +263,58 @@ TEST_F(TransferTest, LocalSourceMustBeAPlainFile)
     for (const char* source : {"/dev/zero", "file:///dev/zero", "/proc/self"})
         EXPECT_EQ(Run(action, source, nullptr), std::string("Error downloading URL: ") + source);
 }
+
+// ---------------------------------------------------------------------------
+// A local source that is the target itself must survive: writing would
+// truncate the file curl is still reading.
+
+enum class Alias { SamePath, SymlinkTarget, HardLinkTarget };
+
+struct SameFileCase {
+    const char* name;
+    Alias alias;
+    bool asFileUrl;   // the source as file://, else as a plain path
+};
+
+void PrintTo(const SameFileCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+
+const SameFileCase kSameFileCases[] = {
+    {"same_path", Alias::SamePath, false},
+    {"same_path_file_url", Alias::SamePath, true},
+    {"symlink_to_source", Alias::SymlinkTarget, false},
+    {"hard_link_to_source", Alias::HardLinkTarget, true},
+};
+
+class SourceIsTarget : public TransferTest, public ::testing::WithParamInterface<SameFileCase> {};
+
+TEST_P(SourceIsTarget, FailsAndLeavesTheFileIntact)
+{
+    // Larger than one receive block, so a truncated copy cannot look whole.
+    std::string body(3 * 1024 * 1024 + 17, '\0');
+    std::mt19937 random(7);
+    std::generate(body.begin(), body.end(), [&] { return static_cast<char>(random()); });
+    const auto source = mScratch.Path() / "source.bin";
+    WriteFileBytes(source, body);
+    switch (GetParam().alias) {
+    case Alias::SamePath:
+        mTarget = source.string();
+        break;
+    case Alias::SymlinkTarget:
+        std::filesystem::create_symlink(source, mTarget);
+        break;
+    case Alias::HardLinkTarget:
+        std::filesystem::create_hard_link(source, mTarget);
+        break;
+    }
+    const std::string url = (GetParam().asFileUrl ? "file://" : "") + source.string();
+
+    TDownLoadURL action;
+    EXPECT_EQ(Run(action, url, nullptr), "Error downloading URL: " + url);
+    EXPECT_TRUE(ReadFileBytes(source) == body);   // not EXPECT_EQ: no 3 MB dump on failure
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SourceIsTarget, ::testing::ValuesIn(kSameFileCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
 // ---------------------------------------------------------------------------
 
