@@ -291,23 +291,33 @@ bool SameRegistryName(std::string_view aLeft, std::string_view aRight)
                       [](char aA, char aB) { return LowerAscii(aA) == LowerAscii(aB); });
 }
 
+std::string FoldRegistryName(std::string_view aName)
+{
+    std::string folded(aName);
+    for (char& c : folded)
+        c = LowerAscii(c);
+    return folded;
+}
+
 const TRegValue* TRegKey::Find(std::string_view aName) const
 {
-    for (const auto& [name, value] : values)
-        if (SameRegistryName(name, aName))
-            return &value;
-    return nullptr;
+    const auto found = mIndex.find(FoldRegistryName(aName));
+    return found == mIndex.end() ? nullptr : &mValues[found->second].second;
 }
 
 void TRegKey::Set(const std::string& aName, TRegValue aValue)
 {
-    for (auto& [name, value] : values) {
-        if (SameRegistryName(name, aName)) {
-            value = std::move(aValue);
-            return;
-        }
+    const auto [place, added] = mIndex.try_emplace(FoldRegistryName(aName), mValues.size());
+    if (!added) {
+        mValues[place->second].second = std::move(aValue);
+        return;
     }
-    values.emplace_back(aName, std::move(aValue));
+    try {
+        mValues.emplace_back(aName, std::move(aValue));
+    } catch (...) {
+        mIndex.erase(place);   // out of memory: leave the two in step
+        throw;
+    }
 }
 
 THiveFormatError::THiveFormatError(std::size_t aLine, const std::string& aReason)
@@ -378,8 +388,8 @@ std::string TRegistryHive::Format() const
     std::string out(kHeader5);
     out += "\n\n";
     for (const TRegKey& key : mKeys) {
-        out += "[" + key.path + "]\n";
-        for (const auto& [name, value] : key.values)
+        out += "[" + key.Path() + "]\n";
+        for (const auto& [name, value] : key.Values())
             AppendValue(out, name, value);
         out += '\n';
     }
@@ -388,24 +398,29 @@ std::string TRegistryHive::Format() const
 
 bool TRegistryHive::KeyExists(std::string_view aPath) const
 {
+    if (FindKey(aPath) != nullptr)
+        return true;
     return std::any_of(mKeys.begin(), mKeys.end(), [aPath](const TRegKey& aKey) {
-        return SameRegistryName(aKey.path, aPath) || IsUnderKey(aKey.path, aPath);
+        return IsUnderKey(aKey.Path(), aPath);
     });
 }
 
 const TRegKey* TRegistryHive::FindKey(std::string_view aPath) const
 {
-    for (const TRegKey& key : mKeys)
-        if (SameRegistryName(key.path, aPath))
-            return &key;
-    return nullptr;
+    const auto found = mIndex.find(FoldRegistryName(aPath));
+    return found == mIndex.end() ? nullptr : &mKeys[found->second];
 }
 
 TRegKey& TRegistryHive::CreateKey(std::string_view aPath)
 {
-    for (TRegKey& key : mKeys)
-        if (SameRegistryName(key.path, aPath))
-            return key;
-    mKeys.push_back(TRegKey{std::string(aPath), {}});
+    const auto [place, added] = mIndex.try_emplace(FoldRegistryName(aPath), mKeys.size());
+    if (!added)
+        return mKeys[place->second];
+    try {
+        mKeys.emplace_back(std::string(aPath));
+    } catch (...) {
+        mIndex.erase(place);   // out of memory: leave the two in step
+        throw;
+    }
     return mKeys.back();
 }

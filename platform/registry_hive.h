@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -39,13 +40,32 @@ std::string TextOfValue(const TRegValue& aValue);
 // Key and value names compare as the registry compares them: without regard
 // to case (ASCII letters only).
 bool SameRegistryName(std::string_view aLeft, std::string_view aRight);
+// The name with ASCII capitals lowered: equal for names SameRegistryName
+// takes as the same.
+std::string FoldRegistryName(std::string_view aName);
 
-struct TRegKey {
-    std::string path;   // full name as written, e.g. HKEY_CURRENT_USER\SOFTWARE\Corvane
-    std::vector<std::pair<std::string, TRegValue>> values;   // file order; "" is the default value
+// One key written in a hive: its values in file order, and an index by the
+// case-folded name so that a value is found at once even among thousands (a
+// hive is parsed on every settings call). The values change only through
+// Set, which keeps the two in step.
+class TRegKey {
+public:
+    using TNamedValue = std::pair<std::string, TRegValue>;   // "" is the default value
+
+    explicit TRegKey(std::string aPath) : mPath(std::move(aPath)) {}
+
+    // Full name as written, e.g. HKEY_CURRENT_USER\SOFTWARE\Corvane.
+    const std::string& Path() const { return mPath; }
+    const std::vector<TNamedValue>& Values() const { return mValues; }
 
     const TRegValue* Find(std::string_view aName) const;
+    // A value of the same name (any case) keeps its place and its spelling.
     void Set(const std::string& aName, TRegValue aValue);
+
+private:
+    std::string mPath;
+    std::vector<TNamedValue> mValues;
+    std::unordered_map<std::string, std::size_t> mIndex;   // folded name -> place in mValues
 };
 
 // A line of a hive file that cannot be read. what() is "line N: reason".
@@ -74,10 +94,13 @@ public:
     bool KeyExists(std::string_view aPath) const;
     // Only keys written in the hive; an ancestor-only key has no values.
     const TRegKey* FindKey(std::string_view aPath) const;
+    // The key written in the hive, added at the end when it is not there yet.
+    // The reference holds until the next CreateKey.
     TRegKey& CreateKey(std::string_view aPath);
 
     const std::vector<TRegKey>& Keys() const { return mKeys; }
 
 private:
-    std::vector<TRegKey> mKeys;
+    std::vector<TRegKey> mKeys;   // file order, which Format keeps
+    std::unordered_map<std::string, std::size_t> mIndex;   // folded path -> place in mKeys
 };

@@ -36,17 +36,35 @@ void TellUnreadable(const fs::path& aHive, const std::string& aReason)
 }
 
 // A missing file is an empty hive. nullopt when the file is there but cannot
-// be read or understood.
+// be read or understood, or is no plain file of a sensible size.
 std::optional<TRegistryHive> LoadHive(const fs::path& aHive)
 {
-    UniqueFd file{open(aHive.c_str(), O_RDONLY | O_CLOEXEC)};
+    // Without O_NONBLOCK a FIFO put at the hive's name would hang the caller
+    // (the window) in open() until some writer came along. On a regular file
+    // the flag changes nothing, so it can stay.
+    UniqueFd file{open(aHive.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     if (!file) {
         if (errno == ENOENT)
             return TRegistryHive{};
         TellUnreadable(aHive, ErrnoText(errno));
         return std::nullopt;
     }
+    struct stat info{};
+    if (fstat(file.Get(), &info) != 0) {
+        TellUnreadable(aHive, ErrnoText(errno));
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        TellUnreadable(aHive, "not a regular file");
+        return std::nullopt;
+    }
+    const std::string tooLarge = "larger than " + std::to_string(kMaxHiveBytes) + " bytes";
+    if (static_cast<std::uintmax_t>(info.st_size) > kMaxHiveBytes) {
+        TellUnreadable(aHive, tooLarge);
+        return std::nullopt;
+    }
     std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[16384];
     while (true) {
         const ssize_t count = read(file.Get(), buffer, sizeof buffer);
@@ -59,6 +77,11 @@ std::optional<TRegistryHive> LoadHive(const fs::path& aHive)
             return std::nullopt;
         }
         bytes.append(buffer, static_cast<std::size_t>(count));
+        // The file may grow while it is read.
+        if (bytes.size() > kMaxHiveBytes) {
+            TellUnreadable(aHive, tooLarge);
+            return std::nullopt;
+        }
     }
     try {
         return TRegistryHive::Parse(bytes);
@@ -237,7 +260,7 @@ bool HRegistry::OpenKey(const std::string& aKey, bool aCanCreate)
     }
 
     const fs::path hivePath = UserHivePath();
-    TRegKey values{name, {}};
+    TRegKey values{name};
     auto takeKey = [&](TRegistryHive& aHive) {
         const bool exists = SameRegistryName(name, root) || aHive.KeyExists(name);
         if (!exists && aCanCreate)

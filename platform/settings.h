@@ -6,7 +6,8 @@
 // Nothing is cached between calls: every read looks at the file as it is, and
 // every write changes one value of the file as it is at that moment, under a
 // lock, so that two running wizards keep each other's values. A hive file that
-// cannot be read is left as it is: reads give their defaults, key creation
+// cannot be read (unreadable, not understood, not a regular file, or larger
+// than kMaxHiveBytes) is left as it is: reads give their defaults, key creation
 // fails, and the first such failure of the process is told on stderr.
 //
 // Threads: any; calls share no state apart from that one-time notice.
@@ -37,6 +38,11 @@ class ERegistryException : public std::runtime_error {
 public:
     using runtime_error::runtime_error;
 };
+
+// A hive file larger than this is taken as unreadable rather than read whole:
+// the program's own values fill a few hundred bytes, and every settings call
+// reads and parses the file.
+inline constexpr std::uintmax_t kMaxHiveBytes = 16 * 1024 * 1024;
 
 // Reads the environment on every call, so that tests and the program agree on
 // the file even when the environment changes.

@@ -212,10 +212,10 @@ TEST_F(SettingsTest, WriteKeepsEveryOtherValueWithItsType)
 
     const TRegistryHive after = TRegistryHive::Parse(ReadWholeFile(HivePath()));
     ASSERT_EQ(after.Keys().size(), 2u);
-    EXPECT_EQ(after.Keys()[0].values, before.Keys()[0].values);
-    auto expected = before.Keys()[1].values;
+    EXPECT_EQ(after.Keys()[0].Values(), before.Keys()[0].Values());
+    auto expected = before.Keys()[1].Values();
     expected.emplace_back("Destination", MakeTextValue("/new"));
-    EXPECT_EQ(after.Keys()[1].values, expected);
+    EXPECT_EQ(after.Keys()[1].Values(), expected);
 }
 
 TEST_F(SettingsTest, PointsAndNumbersFollowTheirTypeRules)
@@ -293,6 +293,27 @@ TEST_F(SettingsTest, HiveBehindASymbolicLinkIsWrittenThroughIt)
     EXPECT_FALSE(fs::exists(kept));
 }
 
+// As the registry editor imports a file: a key or value named again, in any
+// case, is the one met first, keeps its place and its first spelling, and
+// takes the last data.
+TEST(RegistryHive, NamesMetAgainInAnyCaseKeepTheirFirstPlace)
+{
+    TRegistryHive hive = TRegistryHive::Parse(kHeader
+                                              + "[HKEY_CURRENT_USER\\A]\r\n\"X\"=\"1\"\r\n\"y\"=\"2\"\r\n"
+                                                "[HKEY_CURRENT_USER\\B]\r\n\"Z\"=\"3\"\r\n"
+                                                "[hkey_current_user\\a]\r\n\"x\"=\"4\"\r\n@=\"5\"\r\n");
+    hive.CreateKey("HKEY_CURRENT_USER\\b").Set("z", MakeTextValue("6"));
+    hive.CreateKey("HKEY_CURRENT_USER\\C").Set("Y", MakeTextValue("7"));
+
+    EXPECT_EQ(hive.Format(), "Windows Registry Editor Version 5.00\n\n"
+                             "[HKEY_CURRENT_USER\\A]\n\"X\"=\"4\"\n\"y\"=\"2\"\n@=\"5\"\n\n"
+                             "[HKEY_CURRENT_USER\\B]\n\"Z\"=\"6\"\n\n"
+                             "[HKEY_CURRENT_USER\\C]\n\"Y\"=\"7\"\n\n");
+    ASSERT_NE(hive.FindKey("hkey_current_user\\C"), nullptr);
+    EXPECT_EQ(hive.FindKey("hkey_current_user\\C")->Find("y"), &hive.Keys()[2].Values()[0].second);
+    EXPECT_EQ(hive.FindKey("HKEY_CURRENT_USER\\D"), nullptr);
+}
+
 const std::string kBrokenHive = kHeader + kProgramSection + "\"Destination\"=\"/kept\"\r\ngarbage\r\n";
 
 TEST_F(SettingsTest, BrokenHiveIsNeverOverwritten)
@@ -325,6 +346,68 @@ TEST_F(SettingsTest, BrokenHiveIsReportedOncePerProcess)
         ::testing::MatchesRegex("downloader: cannot read settings file /[^\n]*/config/Corvane/user\\.reg: "
                                 "line 5: unexpected text\n"));
 }
+
+struct WrongKindCase {
+    const char* name;
+    std::function<void(const fs::path&)> make;   // puts the thing at the hive's name
+    std::string reason;                           // as the notice tells it
+};
+
+void PrintTo(const WrongKindCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
+
+const WrongKindCase kWrongKindCases[] = {
+    {"fifo", [](const fs::path& aHive) { ASSERT_EQ(mkfifo(aHive.c_str(), 0600), 0); }, "not a regular file"},
+    // A sound hive, but for its size: the rest is one long comment of NULs
+    // (sparse, so nothing is written to disk).
+    {"over_the_size_limit",
+     [](const fs::path& aHive) {
+         WriteWholeFile(aHive, kHeader + kProgramSection + "\"Destination\"=\"/kept\"\r\n;");
+         ASSERT_EQ(truncate(aHive.c_str(), static_cast<off_t>(kMaxHiveBytes + 1)), 0);
+     },
+     "larger than " + std::to_string(kMaxHiveBytes) + " bytes"},
+};
+
+class HiveOfWrongKind : public ScratchHome, public ::testing::WithParamInterface<WrongKindCase> {};
+
+// Exit codes of the child below.
+enum WrongKindFault { kLeftAlone = 0, kReadNotDefault, kWritten, kFileChanged };
+
+bool SameFile(const struct stat& aLeft, const struct stat& aRight)
+{
+    return aLeft.st_ino == aRight.st_ino && aLeft.st_mode == aRight.st_mode && aLeft.st_size == aRight.st_size
+        && aLeft.st_mtim.tv_sec == aRight.st_mtim.tv_sec && aLeft.st_mtim.tv_nsec == aRight.st_mtim.tv_nsec;
+}
+
+TEST_P(HiveOfWrongKind, IsUnreadableAndLeftAlone)
+{
+    // A freshly started process, so that the once-per-process notice is this
+    // test's own; the alarm ends it should a call block.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            alarm(10);
+            fs::create_directories(HivePath().parent_path());
+            GetParam().make(HivePath());
+            struct stat before{};
+            struct stat after{};
+            lstat(HivePath().c_str(), &before);
+            const bool readDefault =
+                RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination", "<default>") == "<default>";
+            const bool written = RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new");
+            const bool same = lstat(HivePath().c_str(), &after) == 0 && SameFile(before, after);
+            fs::remove_all(mRoot);
+            _exit(!readDefault ? kReadNotDefault : written ? kWritten : !same ? kFileChanged : kLeftAlone);
+        },
+        ::testing::ExitedWithCode(kLeftAlone),
+        ::testing::MatchesRegex("downloader: cannot read settings file /[^\n]*/config/Corvane/user\\.reg: "
+                                + GetParam().reason + "\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HiveOfWrongKind, ::testing::ValuesIn(kWrongKindCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
 TEST_F(SettingsTest, ConcurrentWritersKeepEachOthersValues)
 {
