@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -82,15 +83,15 @@ public:
     void accept() override
     {
         const QStringList files = selectedFiles();
-        const QString typed = files.isEmpty() ? QString() : files.first();
+        const QString chosen = files.isEmpty() ? QString() : files.first();
         const bool validate = mOwner.mOptions.count(NBrowseOption::boValidate) != 0;
-        if (!validate || typed.isEmpty() || QFileInfo(typed).isDir()) {
+        if (!validate || chosen.isEmpty() || QFileInfo(chosen).isDir()) {
             QFileDialog::accept();
             return;
         }
         bool allow = true;
         if (mOwner.OnValidateFailed) {
-            mOwner.OnValidateFailed(mOwner, typed, allow);
+            mOwner.OnValidateFailed(mOwner, TypedName(chosen), allow);
             if (allow)
                 return;  // the handler keeps the dialog open
         }
@@ -98,6 +99,14 @@ public:
     }
 
 private:
+    // The handler judges what the user wrote, not the path the dialog made of
+    // it by joining it to the current folder.
+    QString TypedName(const QString& aChosen) const
+    {
+        const auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        return edit ? edit->text() : aChosen;
+    }
+
     TBrowseDlg& mOwner;
 };
 
@@ -115,9 +124,9 @@ bool TBrowseDlg::Execute(QWidget* aOwner)
         options |= QFileDialog::ShowDirsOnly;
     if (mOptions.count(NBrowseOption::boNoNewFolderButton) != 0)
         options |= QFileDialog::ReadOnly;
-    // A veto needs our hands on the dialog's buttons, which a desktop's own
-    // dialog does not give.
-    if (OnSelectionChange || OnValidateFailed)
+    // A veto needs our hands on the dialog's buttons, and the instruction line
+    // a label of ours; a desktop's own dialog gives neither.
+    if (OnSelectionChange || OnValidateFailed || !mText.isEmpty())
         options |= QFileDialog::DontUseNativeDialog;
     dialog.setOptions(options);
     if (!mText.isEmpty())
@@ -126,16 +135,14 @@ bool TBrowseDlg::Execute(QWidget* aOwner)
     const QString start = NearestExistingFolder(mInitialIDList.isEmpty() ? mInitialDir : mInitialIDList);
     dialog.setDirectory(start.isEmpty() ? QDir::homePath() : start);
 
-    QObject::connect(&dialog, &QFileDialog::currentChanged, &dialog, [this](const QString& aPath) {
-        if (!OnSelectionChange)
-            return;
-        bool allow = true;
-        OnSelectionChange(*this, aPath, allow);
-        if (mOptions.count(NBrowseOption::boReturnOnlyFSDirs) == 0)
-            ButtonEnabled(allow);
-    });
-    // Raised from inside the modal loop, once the dialog is up.
-    QTimer::singleShot(0, &dialog, [this] {
+    QObject::connect(&dialog, &QFileDialog::currentChanged, &dialog,
+                     [this](const QString& aPath) { RaiseSelectionChange(aPath); });
+    // Raised from inside the modal loop, once the dialog is up. The dialog
+    // announces no change for the folder it opens in, so a veto of that folder
+    // would otherwise leave OK on; the handler hears of it before OnInit, which
+    // may still set the button its own way.
+    QTimer::singleShot(0, &dialog, [this, &dialog] {
+        RaiseSelectionChange(QDir::cleanPath(dialog.directory().absolutePath()));
         if (OnInit)
             OnInit(*this);
     });
@@ -165,6 +172,17 @@ bool TBrowseDlg::Execute(QWidget* aOwner)
     if (mFolder.isEmpty())
         mFolder = mPath;  // the root has no name of its own
     return true;
+}
+
+void TBrowseDlg::RaiseSelectionChange(const QString& aPath)
+{
+    if (!OnSelectionChange)
+        return;
+    bool allow = true;
+    OnSelectionChange(*this, aPath, allow);
+    // With only file-system folders asked for, the dialog keeps its own say over OK.
+    if (mOptions.count(NBrowseOption::boReturnOnlyFSDirs) == 0)
+        ButtonEnabled(allow);
 }
 
 void TBrowseDlg::ButtonEnabled(bool aValue)

@@ -67,6 +67,9 @@ private:
     class TFolderDialog;
     friend class TFolderDialog;
 
+    // Hands a new selection to OnSelectionChange and applies its answer to OK.
+    void RaiseSelectionChange(const QString& aPath);
+
     QString mText, mCaption, mInitialDir, mInitialIDList;
     SBrowseOptions mOptions;
     QString mFolder, mPath;

@@ -117,6 +117,48 @@ TEST_F(BrowseDialog, SelectionVetoDisablesOkUnlessOnlyFileSystemFoldersAreAsked)
     }
 }
 
+TEST_F(BrowseDialog, StartingFolderGoesThroughTheSelectionVeto)
+{
+    const QString start = Folder("start");
+    mDialog.SetInitialDir(start);
+    for (const bool onlyFsDirs : {false, true}) {
+        SCOPED_TRACE(onlyFsDirs ? "boReturnOnlyFSDirs" : "no boReturnOnlyFSDirs");
+        mDialog.SetOptions(onlyFsDirs ? SBrowseOptions{boReturnOnlyFSDirs} : SBrowseOptions{});
+        QStringList seen;
+        mDialog.OnSelectionChange = [&](TBrowseDlg&, const QString& aSelection, bool& aAllow) {
+            seen << aSelection;
+            aAllow = false;
+        };
+        bool okEnabled = true;
+        mDialog.SetExecHook([&](QFileDialog& aDialog) {
+            aDialog.show();
+            QCoreApplication::processEvents();  // one turn of the modal loop
+            okEnabled = aDialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->isEnabled();
+            aDialog.hide();
+            return false;
+        });
+        mDialog.Execute(nullptr);
+        ASSERT_FALSE(seen.isEmpty());
+        EXPECT_EQ(seen.first().toStdString(), start.toStdString());
+        EXPECT_EQ(okEnabled, onlyFsDirs);
+    }
+}
+
+TEST_F(BrowseDialog, InstructionLineKeepsQtsOwnDialogSoItIsShown)
+{
+    mDialog.SetText("Choose where the files go");
+    bool ownDialog = false;
+    QString label;
+    mDialog.SetExecHook([&](QFileDialog& aDialog) {
+        ownDialog = aDialog.testOption(QFileDialog::DontUseNativeDialog);
+        label = aDialog.labelText(QFileDialog::LookIn);
+        return false;
+    });
+    mDialog.Execute(nullptr);
+    EXPECT_TRUE(ownDialog);
+    EXPECT_EQ(label.toStdString(), "Choose where the files go");
+}
+
 TEST_F(BrowseDialog, TypedNameThatIsNoFolderStaysOpenOnlyWhenTheHandlerAllows)
 {
     mDialog.SetOptions({boValidate});
@@ -138,7 +180,7 @@ TEST_F(BrowseDialog, TypedNameThatIsNoFolderStaysOpenOnlyWhenTheHandlerAllows)
     bool stillOpen = false;
     typeMissingAndAccept(stillOpen);
     EXPECT_TRUE(stillOpen);
-    EXPECT_TRUE(typed.endsWith("no-such-folder"));
+    EXPECT_EQ(typed.toStdString(), "no-such-folder");  // as written, not joined to the current folder
 
     mDialog.OnValidateFailed = nullptr;
     typeMissingAndAccept(stillOpen);
