@@ -62,10 +62,17 @@ struct CommandLine {
 CommandLine ParseCommandLine(int argc, char** argv)
 {
     CommandLine line;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         line.options.arguments.push_back(argument);
-        if (argument == "--silent") {
+        if (optionsEnded || (argument.rfind("--", 0) != 0 && argument != "-h")) {
+            // Later words are for a newer wizard (it gets ours and "1").
+            if (line.release.empty())
+                line.release = argument;
+        } else if (argument == "--") {
+            optionsEnded = true;    // a release number that starts with "--" follows
+        } else if (argument == "--silent") {
             line.silent = true;
         } else if (argument == "--install") {
             line.options.install = true;
@@ -86,10 +93,8 @@ CommandLine ParseCommandLine(int argc, char** argv)
             }
             if (line.options.destination.empty())
                 line.error = "--dest needs a folder";
-        } else if (argument.rfind("--", 0) == 0) {
+        } else {
             line.error = "unknown option " + argument;
-        } else if (line.release.empty()) {
-            line.release = argument;
         }
     }
     if (line.error.empty() && !line.silent && (line.options.install || !line.options.destination.empty()))

@@ -24,6 +24,7 @@ const CommandCase kCommandCases[] = {
     {"help", "--help", 0, "--silent"},
     {"no_display", "", 1, "--silent"},
     {"silent_without_info_address", "--silent --dest DEST", 2, "not connected"},
+    {"double_dash_ends_the_options", "-- --help", 1, "cannot open a display"},
 };
 
 void PrintTo(const CommandCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
