@@ -1,5 +1,7 @@
 #include "engine/silent_mode.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -12,14 +14,17 @@
 
 #include "engine/destination_folder.h"
 #include "engine/progress_figures.h"
+#include "engine/progress_line.h"
 #include "engine/tick_count.h"
 #include "platform/settings.h"
 #include "platform/shell_open.h"
+#include "platform/system_helpers.h"
 #include "platform/text.h"
 
 namespace {
 
 constexpr std::chrono::milliseconds kPollInterval{100};
+constexpr int kDefaultColumns = 80;
 
 // Receives the worker's reports on the worker thread and hands them to the
 // printing thread; runs the stall timer on a thread of its own.
@@ -72,11 +77,12 @@ public:
     }
 
     // Waits up to aTimeout for a progress message or a report; returns the
-    // reports that arrived.
-    std::deque<std::string> Wait(std::chrono::milliseconds aTimeout)
+    // reports that arrived and whether progress was posted meanwhile.
+    std::deque<std::string> Wait(std::chrono::milliseconds aTimeout, bool& aProgressPosted)
     {
         std::unique_lock lock(mMutex);
         mWake.wait_for(lock, aTimeout, [this] { return mProgressPosted || !mLines.empty(); });
+        aProgressPosted = mProgressPosted;
         mProgressPosted = false;
         std::deque<std::string> lines;
         lines.swap(mLines);
@@ -134,6 +140,8 @@ private:
     void RunOperation(TWebOperation aOperation, bool aShowProgress);
     void Print(const std::string& aLine);
     void DrawProgressLine();
+    int TerminalColumns() const;
+    std::string NoInfoAddressText() const;
     std::uint32_t Now() const { return mEnvironment.tickCount ? mEnvironment.tickCount() : MonotonicTickCount(); }
     bool PrepareDestination(const std::string& aFolder);
 
@@ -155,33 +163,40 @@ void SilentRun::Print(const std::string& aLine)
     mOut << aLine << '\n' << std::flush;
 }
 
+int SilentRun::TerminalColumns() const
+{
+    if (mOptions.terminalColumns > 0)
+        return mOptions.terminalColumns;
+    // Asked at every redraw: the window may have been resized.
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return kDefaultColumns;
+}
+
+// Drawn only when the worker has posted new figures: the estimates extrapolate
+// from the moment of drawing, so a redraw between posts would let them creep.
 void SilentRun::DrawProgressLine()
 {
     if (!mTerminal || !mData.MostrarProgreso() || mData.Terminado())
         return;
     const std::uint32_t now = Now();
+    TProgressLine line;
+    line.number = mData.Number();
+    line.total = mData.Total();
+    line.fileName = mData.ArchivoDown();
     // Until the first update of a new file the figures are the last file's.
-    const bool fileBegun = mData.TStart() != 0;
-    const auto done = mData.ArchProgreso();
-    const auto max = mData.ArchProgresoMax();
-    const double filePercent =
-        fileBegun && max > 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(max) : 0;
+    if (mData.TStart() != 0) {
+        const auto done = mData.ArchProgreso();
+        const auto max = mData.ArchProgresoMax();
+        line.filePercent = max > 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(max) : 0;
+        line.fileLeftMs = FileTimeLeftMs(mData, now);
+    }
     const double size = mData.Size();
-    const double totalPercent = size > 0 ? mData.Acumulado() * 100.0 / size : 0;
-
-    constexpr int kBarWidth = 20;
-    const int filled = static_cast<int>(std::clamp(totalPercent, 0.0, 100.0) * kBarWidth / 100.0);
-    std::string line = "[";
-    line.append(filled, '#').append(kBarWidth - filled, '.').append("] ");
-    line.append(std::to_string(mData.Number())).append("/").append(std::to_string(mData.Total()));
-    line.append(" ").append(mData.ArchivoDown());
-    line += "  file " + PercentText(filePercent);
-    if (const double left = fileBegun ? FileTimeLeftMs(mData, now) : 0; left > 0)
-        line += " (" + TimeOfDayText(left) + " left)";
-    line += "  total " + PercentText(totalPercent);
-    if (const double left = OverallTimeLeftMs(mData, now); left > 0)
-        line += " (" + TimeOfDayText(left) + " left)";
-    mOut << "\r\x1b[K" << line << std::flush;
+    line.totalPercent = size > 0 ? mData.Acumulado() * 100.0 / size : 0;
+    if (mData.TAcumStart() != 0)
+        line.totalLeftMs = OverallTimeLeftMs(mData, now);
+    mOut << "\r\x1b[K" << FormatProgressLine(line, TerminalColumns()) << std::flush;
     mLineDrawn = true;
 }
 
@@ -196,23 +211,43 @@ void SilentRun::RunOperation(TWebOperation aOperation, bool aShowProgress)
     // Bounded by the worker: every transfer ends by itself, by the stall
     // timer or by the cancel sent below.
     while (!worker.Finished()) {
-        for (const auto& line : mHost.Wait(kPollInterval))
+        bool progressPosted = false;
+        for (const auto& line : mHost.Wait(kPollInterval, progressPosted))
             Print(line);
         if (mCancelRequested && !cancelSent) {
             worker.CancelDownload();
             cancelSent = true;
         }
-        if (aShowProgress)
+        if (aShowProgress && progressPosted)
             DrawProgressLine();
     }
     worker.WaitFor();
     mHost.SetWorker(nullptr);
-    for (const auto& line : mHost.Wait(std::chrono::milliseconds(0)))
+    bool progressPosted = false;
+    for (const auto& line : mHost.Wait(std::chrono::milliseconds(0), progressPosted))
         Print(line);
     if (mTerminal && mLineDrawn) {
         mOut << "\r\x1b[K" << std::flush;
         mLineDrawn = false;
     }
+}
+
+// Follows the order in which the worker looks for the address, so the text
+// names the source that was asked and came back empty.
+std::string SilentRun::NoInfoAddressText() const
+{
+    std::string embedded;
+    try {
+        embedded = mEnvironment.embeddedURL ? mEnvironment.embeddedURL() : ReadEmbeddedURL();
+    } catch (const std::exception&) {
+        // None built in.
+    }
+    if (!embedded.empty())
+        return "not connected: the info service gave no info file address";
+    if (!IsBlank(mEnvironment.firstArgument))
+        return "not connected: the info service gave no info file address for release "
+               + TrimControl(mEnvironment.firstArgument);
+    return "not connected: no info file address (set INIConfig, or give a release number)";
 }
 
 bool SilentRun::PrepareDestination(const std::string& aFolder)
@@ -251,7 +286,11 @@ int SilentRun::Run()
             setupStarted = !isWizard;
             return;
         }
-        const auto result = ShellOpen(aPath, aArgs, TShellOpenOptions{.wait = isWizard, .environment = aEnvironment});
+        // A stop asked of us while the newer wizard runs is meant for it.
+        const auto result = ShellOpen(aPath, aArgs,
+                                      TShellOpenOptions{.wait = isWizard,
+                                                        .environment = aEnvironment,
+                                                        .stopRequested = isWizard ? &mCancelRequested : nullptr});
         if (isWizard)
             wizardExit = result.started ? result.exitCode : -1;
         else
@@ -267,7 +306,7 @@ int SilentRun::Run()
     }
     if (!mData.Result() || IsBlank(mData.ArchIniRemoto())) {
         Print(IsBlank(mData.ArchIniRemoto())
-                  ? "not connected: no info file address (set INIConfig, or give a release number)"
+                  ? NoInfoAddressText()
                   : "not connected: cannot fetch the info file " + TrimControl(mData.ArchIniRemoto()));
         return static_cast<int>(TSilentExit::NotConnected);
     }

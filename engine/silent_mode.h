@@ -3,6 +3,7 @@
 // request, the start of setup, with progress on a terminal or a log.
 
 #include <atomic>
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -23,12 +24,16 @@ struct TSilentOptions {
     std::string destination;             // empty: the usual guess
     bool install = false;                // start setup after a complete download
     std::vector<std::string> arguments;  // the command line without the program name, for a newer wizard
+    int terminalColumns = 0;             // 0: the width of the terminal on standard error, else 80
 };
 
 // Runs the whole job on the calling thread's behalf and returns the exit code.
 // aCancelRequested is polled about every 100 ms (signal handlers set it).
-// aTerminal selects a redrawn one-line progress bar instead of plain lines.
+// aTerminal selects a redrawn one-line progress bar instead of plain lines;
+// it is redrawn whenever the worker reports progress.
 // A newer wizard, when one is offered, is started with the same arguments
-// followed by "1" and waited for; its exit code becomes the result.
+// followed by "1" and waited for; its exit code becomes the result. A cancel
+// request meanwhile is passed on to it as SIGTERM.
 int RunSilent(const TSilentOptions& aOptions, TWorkerEnvironment aEnvironment, std::ostream& aOut,
               bool aTerminal, const std::atomic<bool>& aCancelRequested);
+

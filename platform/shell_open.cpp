@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
@@ -77,13 +78,33 @@ int ExitCodeOf(int aStatus)
     return -1;
 }
 
-int WaitFor(pid_t aChild)
+// Short enough that a stop feels immediate, long enough to cost nothing.
+constexpr std::chrono::milliseconds kStopPollInterval{25};
+
+int WaitFor(pid_t aChild, const std::atomic<bool>* aStopRequested = nullptr)
 {
     int status = 0;
-    while (waitpid(aChild, &status, 0) < 0)
-        if (errno != EINTR)
-            return -1;
-    return ExitCodeOf(status);
+    // The flag is typically set by a signal handler on some other thread,
+    // which leaves a blocking waitpid here asleep; a stoppable wait therefore
+    // polls the child and the flag in turn.
+    bool stopSent = aStopRequested == nullptr;
+    for (;;) {
+        const pid_t ended = waitpid(aChild, &status, stopSent ? 0 : WNOHANG);
+        if (ended == aChild)
+            return ExitCodeOf(status);
+        if (ended < 0) {
+            if (errno != EINTR)
+                return -1;
+            continue;
+        }
+        if (aStopRequested->load()) {
+            // Once only: the program may clean up and choose its own exit code.
+            kill(aChild, SIGTERM);
+            stopSent = true;
+        } else {
+            std::this_thread::sleep_for(kStopPollInterval);
+        }
+    }
 }
 
 } // namespace
@@ -153,7 +174,7 @@ TShellOpenResult ShellOpen(const std::string& aPath, const std::vector<std::stri
     if (failure != 0)
         return {};
     if (aOptions.wait)
-        return {true, WaitFor(child)};
+        return {true, WaitFor(child, aOptions.stopRequested)};
     try {
         std::thread([child] { WaitFor(child); }).detach();
     } catch (const std::system_error&) {

@@ -3,6 +3,7 @@
 // application, as the "open" verb of a file manager does. No shell is
 // involved, so names with blanks or quotes need no care.
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@ struct TShellOpenOptions {
     std::vector<std::string> environment;    // extra NAME=VALUE entries for the child
     std::string opener = "xdg-open";         // the desktop's default opener
     bool runPrograms = true;                 // false: even a program goes to the opener
+    // With wait: once this turns true the program gets SIGTERM (once) and is
+    // then waited for to its end as usual. Null: wait without being stopped.
+    const std::atomic<bool>* stopRequested = nullptr;
 };
 
 struct TShellOpenResult {
@@ -22,7 +26,8 @@ struct TShellOpenResult {
 // downloaded file comes without it) and runs with aArgs, argv[0] being aPath.
 // Anything else, addresses included, goes to aOptions.opener; aArgs are then
 // not used. Without wait the child's stdin is /dev/null and it is reaped in
-// the background, so it never lingers as a zombie.
+// the background, so it never lingers as a zombie. With wait and
+// stopRequested the flag is looked at every few tens of milliseconds.
 // Threads: any.
 TShellOpenResult ShellOpen(const std::string& aPath, const std::vector<std::string>& aArgs,
                            const TShellOpenOptions& aOptions = {});

@@ -1,26 +1,51 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <sstream>
 #include <thread>
 
+#include "engine/progress_line.h"
 #include "engine/silent_mode.h"
 #include "tests/engine/engine_test_support.h"
 
 class SilentMode : public EngineSandbox {
 protected:
-    int RunSilentTo(const std::string& aDest, bool aCancel = false, bool aInstall = false)
+    int RunSilentTo(const std::string& aDest, bool aCancel = false, bool aInstall = false, int aTerminalColumns = 0)
     {
         TSilentOptions options;
         options.destination = aDest;
         options.install = aInstall;
         options.arguments = {"--silent", "--dest", aDest};
-        const std::atomic<bool> cancel{aCancel};
-        return RunSilent(options, mEnvironment, mLog, false, cancel);
+        options.terminalColumns = aTerminalColumns;
+        mCancel = aCancel;
+        return RunSilent(options, mEnvironment, mLog, aTerminalColumns > 0, mCancel);
     }
     std::ostringstream mLog;
+    std::atomic<bool> mCancel{false};  // other threads may set it during a run
 };
+
+namespace {
+
+std::size_t Utf8Characters(const std::string& aText)
+{
+    return static_cast<std::size_t>(std::count_if(aText.begin(), aText.end(), [](char aByte) {
+        return (static_cast<unsigned char>(aByte) & 0xC0) != 0x80;
+    }));
+}
+
+std::string Repeat(const std::string& aText, int aTimes)
+{
+    std::string result;
+    for (int i = 0; i < aTimes; ++i)
+        result += aText;
+    return result;
+}
+
+} // namespace
 
 TEST_F(SilentMode, ExitCodesTellHowTheRunEnded)
 {
@@ -55,6 +80,71 @@ TEST_F(SilentMode, NewerWizardRunsInsteadAndItsExitCodeIsOurs)
     EXPECT_EQ(ReadFile(marker), "1 --silent --dest " + Dest().string() + " 1\n");
 }
 
+TEST_F(SilentMode, CancelDuringTheNewerWizardStopsIt)
+{
+    const std::string ready = (mRoot / "wizard-running").string();
+    mServer.SetRoute("/wiz/downloader", {.body = "#!/bin/sh\ntouch '" + ready + "'\nexec sleep 30\n"});
+    ServeInfo("[General]\nVersion=3.02\nDownloader=downloader\nPath=" + mServer.Url("/wiz") + "\n");
+    mEnvironment.shellOpen = nullptr;  // the real launcher: the served script runs
+    std::chrono::steady_clock::time_point cancelAt;
+    std::jthread signaller([&] {
+        // Set even when the wizard never starts, so the run cannot hang.
+        for (int turn = 0; turn < 1000 && !std::filesystem::exists(ready); ++turn)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        cancelAt = std::chrono::steady_clock::now();
+        mCancel = true;
+    });
+    const int exitCode = RunSilentTo(Dest().string());
+    const auto ended = std::chrono::steady_clock::now();
+    signaller.join();
+    EXPECT_EQ(exitCode, 128 + SIGTERM) << mLog.str();
+    EXPECT_LT(ended - cancelAt, std::chrono::seconds(5));
+}
+
+TEST_F(SilentMode, MissingInfoAddressNamesTheSourceThatFailed)
+{
+    mServer.SetRoute("/svc", {.body = ""});
+    mServer.SetRoute("/svc?INFOFILE=7", {.body = ""});
+    RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Corvane\\Downloader", "URLConfig", mServer.Url("/svc"));
+    const auto runWith = [this](const std::string& aRelease, const std::string& aEmbedded) {
+        mEnvironment.firstArgument = aRelease;
+        mEnvironment.embeddedURL = [aEmbedded] { return aEmbedded; };
+        mLog.str("");
+        EXPECT_EQ(RunSilentTo(Dest().string()), 2);
+        return mLog.str();
+    };
+    EXPECT_NE(runWith("", "").find("not connected: no info file address (set INIConfig, or give a release number)"),
+              std::string::npos);
+    const std::string release = runWith("7", "");
+    EXPECT_NE(release.find("not connected: the info service gave no info file address for release 7"),
+              std::string::npos) << release;
+    EXPECT_EQ(mServer.RequestCount("/svc?INFOFILE=7"), 1u);
+    const std::string embedded = runWith("7", mServer.Url("/svc"));
+    EXPECT_NE(embedded.find("not connected: the info service gave no info file address\n"), std::string::npos)
+        << embedded;
+}
+
+TEST_F(SilentMode, TerminalProgressLinesFitTheWidth)
+{
+    const std::string name = std::string(40, 'x') + "-long-name.bin";
+    ServeInfo(ReleaseInfo({{name, std::string(300000, 'x')}}));
+    ASSERT_EQ(RunSilentTo(Dest().string(), false, false, 40), 0) << mLog.str();
+    const std::string out = mLog.str();
+    int drawn = 0;
+    for (std::size_t at = out.find("\r\x1b[K"); at != std::string::npos; at = out.find("\r\x1b[K", at + 1)) {
+        // A progress line is overdrawn; a line ended by "\n" is a report.
+        const std::size_t begin = at + 4;
+        const std::size_t end = out.find_first_of("\r\n", begin);
+        const std::string line = out.substr(begin, end - begin);
+        if (line.empty() || end == std::string::npos || out[end] == '\n')
+            continue;
+        ++drawn;
+        EXPECT_LE(Utf8Characters(line), 39u) << line;
+        EXPECT_NE(line.find("-long-name.bin"), std::string::npos) << line;
+    }
+    EXPECT_GT(drawn, 0) << out;
+}
+
 TEST_F(SilentMode, InstallSucceedsOnlyWhenSetupStarted)
 {
     const std::string marker = (mRoot / "setup-ran").string();
@@ -79,3 +169,57 @@ TEST_F(SilentMode, InstallSucceedsOnlyWhenSetupStarted)
     EXPECT_NE(mLog.str().find("cannot start the setup program ../setup.sh"), std::string::npos) << mLog.str();
     EXPECT_EQ(mLog.str().find("started "), std::string::npos) << mLog.str();
 }
+
+namespace {
+
+struct ProgressLineCase {
+    const char* name;
+    int columns;
+    TProgressLine figures;
+    std::string expected;
+};
+
+void PrintTo(const ProgressLineCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
+
+// File 3 of 12 at 45.20 % with 1 min 2 s left, the whole at 12.34 % with 10 min left.
+TProgressLine Figures(const std::string& aName, double aFileLeftMs = 62000, double aTotalLeftMs = 600000)
+{
+    return {3, 12, aName, 45.2, aFileLeftMs, 12.34, aTotalLeftMs};
+}
+
+const std::string kLongName = "release-disc-image-part-07.bin";  // 30 characters
+const std::string kAccented = Repeat("\xC3\xA9", 40) + ".bin";     // 44 characters, 84 bytes
+
+const ProgressLineCase kProgressLineCases[] = {
+    {"wide_shows_everything", 200, Figures(kLongName),
+     "[##..................] 3/12 release-disc-image-part-07.bin  file 45.20 % (00:01:02 left)"
+     "  total 12.34 % (00:10:00 left)"},
+    {"eighty_drops_file_estimate_and_bar", 80, Figures(kLongName),
+     "3/12 ...ase-disc-image-part-07.bin  file 45.20 %  total 12.34 % (00:10:00 left)"},
+    {"forty_keeps_the_name_end_and_total", 40, Figures(kLongName), "3/12 ...mage-part-07.bin  total 12.34 %"},
+    {"utf8_name_counted_in_characters", 80, Figures(kAccented),
+     "3/12 ..." + Repeat("\xC3\xA9", 22) + ".bin  file 45.20 %  total 12.34 % (00:10:00 left)"},
+    {"no_estimate_yet", 80, Figures("a.bin", 0, 0), "[##..................] 3/12 a.bin  file 45.20 %  total 12.34 %"},
+    {"estimate_of_days_is_no_estimate", 80, Figures("a.bin", 0, 3 * 86400000.0),
+     "[##..................] 3/12 a.bin  file 45.20 %  total 12.34 %"},
+    {"control_characters_neutralised", 200, Figures("a\x1b[2J\x07\xC2\x9B" "b.bin", 0, 0),
+     "[##..................] 3/12 a?[2J??b.bin  file 45.20 %  total 12.34 %"},
+    {"narrower_than_the_total", 10, Figures(kLongName), "total 12."},
+};
+
+class ProgressLineFormat : public ::testing::TestWithParam<ProgressLineCase> {};
+
+TEST_P(ProgressLineFormat, FitsTheTerminalAndKeepsWhatMatters)
+{
+    const std::string line = FormatProgressLine(GetParam().figures, GetParam().columns);
+    EXPECT_EQ(line, GetParam().expected);
+    EXPECT_LE(Utf8Characters(line), static_cast<std::size_t>(GetParam().columns - 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProgressLineFormat, ::testing::ValuesIn(kProgressLineCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+} // namespace

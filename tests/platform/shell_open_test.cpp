@@ -1,5 +1,6 @@
 #include "platform/shell_open.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cerrno>
@@ -75,6 +76,56 @@ TEST_F(ShellOpenTest, ProgramKilledBySignalReports128PlusSignal)
     const fs::path script = WriteFile("killed.sh", "#!/bin/sh\nkill -TERM $$\n", 0700);
     EXPECT_EQ(ShellOpen(script, {}, {.wait = true}).exitCode, 128 + SIGTERM);
 }
+
+struct StopCase {
+    const char* name;
+    std::string body;     // touches $READY once a stop may come
+    bool stop;            // the flag is set once the script is ready
+    int exitCode;
+};
+
+void PrintTo(const StopCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
+
+const StopCase kStopCases[] = {
+    {"flag_never_set", "touch \"$READY\"\nexit 5\n", false, 5},
+    {"killed_by_the_stop", "touch \"$READY\"\nexec sleep 30\n", true, 128 + SIGTERM},
+    // The script's own answer to SIGTERM is its exit code; it takes its
+    // sleeping child along so nothing outlives the test.
+    {"own_answer_to_the_stop", "sleep 30 &\nchild=$!\ntrap 'kill $child; exit 3' TERM\ntouch \"$READY\"\nwait $child\n",
+     true, 3},
+};
+
+class ShellOpenStop : public ShellOpenTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(ShellOpenStop, WaitedProgramEndsSoonAfterTheFlagIsSet)
+{
+    const fs::path ready = mRoot / "ready";
+    const fs::path script = WriteFile("stoppable.sh", "#!/bin/sh\n" + GetParam().body, 0700);
+    std::atomic<bool> stop{false};
+    std::chrono::steady_clock::time_point stopAt;
+    std::jthread stopper([&] {
+        // Set even when the script never gets ready, so the wait cannot hang.
+        Eventually([&] { return fs::exists(ready); });
+        stopAt = std::chrono::steady_clock::now();
+        if (GetParam().stop)
+            stop = true;
+    });
+    const TShellOpenResult result =
+        ShellOpen(script, {}, {.wait = true, .environment = {"READY=" + ready.string()}, .stopRequested = &stop});
+    const auto ended = std::chrono::steady_clock::now();
+    stopper.join();
+    EXPECT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, GetParam().exitCode);
+    if (GetParam().stop) {
+        EXPECT_LT(ended - stopAt, std::chrono::seconds(5));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ShellOpenStop, ::testing::ValuesIn(kStopCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
 TEST_F(ShellOpenTest, NotWaitedChildReadsNothingAndIsReaped)
 {
