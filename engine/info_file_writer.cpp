@@ -125,10 +125,14 @@ std::optional<std::string> RefusalOfFileName(std::string_view aName)
         if (c == '#' || c == '?' || c == '%')
             return std::string("the name holds \"") + c + "\", which the download address would read as syntax";
     }
-    if (aName.find("..") != std::string_view::npos)
-        return "the name holds \"..\"";
-    if (aName == "." || aName == ".rename")
+    // The wizard refuses a "." or ".." path component, not dots elsewhere:
+    // "setup..old.bin" is a file like any other. With the separators refused
+    // above, the whole name is the one component.
+    if (aName == "." || aName == ".." || aName == ".rename")
         return "the name is \"" + std::string(aName) + "\"";
+    // The wizard would have to move these to "." or "..", which it cannot.
+    if (const std::string arrival = ArrivalName(aName); arrival == "." || arrival == "..")
+        return "the name would arrive as \"" + arrival + "\"";
     if (CountChars(aName) > TIniReader::kMaxValueChars)
         return "the name is longer than the wizard reads";
     return std::nullopt;

@@ -36,8 +36,9 @@ struct TReleaseDescription {
 
 // Why the wizard could not use aName as a release file name, or nothing when
 // it can: the name is empty, has blanks at either end, contains "/", "\",
-// "..", a control character, or '#', '?', '%' (which an address would read as
-// syntax), or is not valid UTF-8.
+// a control character, or '#', '?', '%' (which an address would read as
+// syntax), is ".", "..", ".rename" or arrives as "." or "..", or is not
+// valid UTF-8.
 std::optional<std::string> RefusalOfFileName(std::string_view aName);
 
 // The name under which a file listed as aName ends up in the destination

@@ -57,3 +57,16 @@ void CreateFolders(const std::filesystem::path& aFolder, unsigned aMode)
     if (!S_ISDIR(folder.st_mode))
         throw std::system_error(ENOTDIR, std::generic_category(), "cannot create folder " + aFolder.string());
 }
+
+bool WriteAll(int aFd, std::string_view aText)
+{
+    while (!aText.empty()) {
+        const ssize_t count = write(aFd, aText.data(), aText.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        aText.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return true;
+}

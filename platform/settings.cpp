@@ -91,19 +91,6 @@ std::optional<TRegistryHive> LoadHive(const fs::path& aHive)
     }
 }
 
-bool WriteAll(int aFd, std::string_view aText)
-{
-    while (!aText.empty()) {
-        const ssize_t count = write(aFd, aText.data(), aText.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        aText.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
 // Readers see either the old file or the new one, never a part of either, and
 // a crash leaves at worst a stray temporary file next to the hive.
 bool ReplaceFile(const fs::path& aTarget, std::string_view aText)

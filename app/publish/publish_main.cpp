@@ -24,6 +24,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "app/publish/output_file.h"
 #include "app/publish/release_folder.h"
 #include "app/publish/release_server.h"
 #include "engine/info_file_writer.h"
@@ -61,7 +62,9 @@ folders are left out.
                         a file of that name. Any file whose name ends in ".rename" is
                         treated so, with or without this option.
   -o FILE               write the info file to FILE instead of standard output; when
-                        FILE lies in RELEASE_DIR it is not listed itself
+                        FILE lies in RELEASE_DIR it is not listed itself. A link is
+                        followed, a FIFO or device written directly; a file is
+                        replaced whole and keeps its permissions
   --help                show this text
 
 serve: serves RELEASE_DIR and the info file (as /info.ini) on 127.0.0.1 until
@@ -70,7 +73,7 @@ interrupted, and prints the info file's address as the first line.
   --base-url-from-port  use this server's own address as --base-url
 
 Names are as in RELEASE_DIR (--order, --order-file, --rename) or as downloaded
-(--setup). A name the wizard could not use (empty, with "/", "\", "..", control
+(--setup). A name the wizard could not use (empty, "." or "..", with "/", "\", control
 characters, '#', '?', '%' or blanks at either end) stops the tool with status 1.
 )";
 
@@ -253,33 +256,15 @@ void WriteOutput(const std::string& aOutput, const std::string& aText)
             throw std::system_error(errno, std::generic_category(), "cannot write the info file to standard output");
         return;
     }
-    // Written aside and moved into place, so that a server never hands out a
-    // half-written info file.
-    const std::string temporary = aOutput + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(aText.data(), static_cast<std::streamsize>(aText.size()));
-        out.close();
-        if (!out) {
-            std::remove(temporary.c_str());
-            throw std::system_error(errno, std::generic_category(), "cannot write " + temporary);
-        }
-    }
-    std::error_code error;
-    fs::rename(temporary, aOutput, error);
-    if (error) {
-        std::remove(temporary.c_str());
-        throw std::system_error(error, "cannot write " + aOutput);
-    }
+    WriteOutputFile(aOutput, aText);
 }
 
 int Publish(const TOptions& aOptions)
 {
+    // The file that is really written, for -o naming a link into the folder.
     std::vector<std::string> skip;
-    if (const auto inside = OutputInside(aOptions.folder, aOptions.output)) {
+    if (const auto inside = OutputInside(aOptions.folder, ResolveOutputPath(aOptions.output)))
         skip.push_back(*inside);
-        skip.push_back(*inside + ".tmp");
-    }
     WriteOutput(aOptions.output, BuildInfoFile(DescribeRelease(aOptions, skip)));
     return 0;
 }

@@ -47,6 +47,13 @@ TReleaseServer::TReleaseServer(std::map<std::string, std::string> aFiles, std::s
                 return aSink.write(buffer, static_cast<std::size_t>(got));
             });
     });
+    // The library's default adds SO_REUSEPORT, with which a second server
+    // binds a port that is taken and the two answer in turn. SO_REUSEADDR
+    // alone still allows a quick restart while old connections linger.
+    mServer->set_socket_options([](socket_t aSocket) {
+        const int yes = 1;
+        setsockopt(aSocket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     mServer->set_logger([](const httplib::Request& aRequest, const httplib::Response& aResponse) {
         std::cerr << aRequest.method << ' ' << aRequest.path << ' ' << aResponse.status << std::endl;
     });

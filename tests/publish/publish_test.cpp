@@ -1,9 +1,13 @@
 #include "engine/info_file_writer.h"
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -19,7 +23,13 @@
 #include "engine/ini_reader.h"
 
 #ifdef DOWNLOADER_PUBLISH_TOOL
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <httplib.h>
+
+#include "app/publish/output_file.h"
+#include "app/publish/release_server.h"
 #endif
 
 namespace {
@@ -171,9 +181,14 @@ const NameCase kNameCases[] = {
     {"absolute", "/etc/passwd", true},
     {"backslash", "sub\\a.cab", true},
     {"dot_dot", "..", true},
-    {"dot_dot_inside", "a..cab", true},
+    {"dot_dot_inside", "setup..old.bin", false},
+    {"dot_dot_ends", "..a..", false},
+    {"three_dots", "...", false},
     {"dot", ".", true},
     {"rename_only", ".rename", true},
+    // The wizard cannot move these to "." and "..".
+    {"arrives_as_dot", "..rename", true},
+    {"arrives_as_dot_dot", "...rename", true},
     {"tab", "a\tb", true},
     {"control", "a\x01" "b", true},
     {"delete", "a\x7F" "b", true},
@@ -480,6 +495,195 @@ TEST_F(PublishTool, ServesTheFolderAndItsInfoFileOnLoopback)
     EXPECT_EQ(escaped->status, 404);
     EXPECT_EQ(linked->status, 404);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// ---------------------------------------------------------------------------
+// The trial server and the -o writer, driven directly.
+
+TEST(ReleaseServer, RefusesAPortAnotherServerHolds)
+{
+    TReleaseServer first({}, "first release");
+    const int port = first.Bind(0);
+    TReleaseServer second({}, "second release");
+    try {
+        second.Bind(port);
+        ADD_FAILURE() << "two servers share port " << port;
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "cannot listen on 127.0.0.1:" + std::to_string(port));
+    }
+
+    std::atomic<bool> finished{false};
+    std::thread serving([&] {
+        first.Run();
+        finished = true;
+    });
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(5);
+    client.set_read_timeout(5);
+    const auto info = client.Get(TReleaseServer::kInfoPath);
+    // A stop before the server listens is lost: repeat it, within bounds.
+    for (int i = 0; i < 200 && !finished; ++i) {
+        first.Stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    serving.join();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->body, "first release");
+}
+
+std::string ReadAll(const fs::path& aPath)
+{
+    std::ifstream in(aPath, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class OutputFile : public ::testing::Test {
+protected:
+    fs::path mDir = fs::path(::testing::TempDir())
+                    / ("publish_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    void SetUp() override
+    {
+        fs::remove_all(mDir);
+        fs::create_directories(mDir);
+    }
+    void TearDown() override { fs::remove_all(mDir); }
+
+    std::set<std::string> Entries() const
+    {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(mDir))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+};
+
+fs::perms PermsOf(const fs::path& aPath)
+{
+    return fs::status(aPath).permissions() & fs::perms::mask;
+}
+
+fs::perms NewFilePerms()
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    return static_cast<fs::perms>(0644 & ~mask);
+}
+
+struct OutputCase {
+    const char* name;
+    void (*prepare)(const fs::path& aDir);   // aDir / "out.ini" is written
+    std::set<std::string> entries;           // the folder afterwards: no temporary left
+    void (*check)(const fs::path& aDir);     // the new text is "new"
+};
+
+void PrintTo(const OutputCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+
+const OutputCase kOutputCases[] = {
+    {"new_file", [](const fs::path&) {}, {"out.ini"},
+     [](const fs::path& aDir) {
+         EXPECT_EQ(ReadAll(aDir / "out.ini"), "new");
+         EXPECT_EQ(PermsOf(aDir / "out.ini"), NewFilePerms());
+     }},
+    {"symlink_target_updated",
+     [](const fs::path& aDir) {
+         fs::create_directory(aDir / "real");
+         std::ofstream(aDir / "real" / "info.ini") << "old";
+         fs::create_symlink("real/info.ini", aDir / "out.ini");
+     },
+     {"out.ini", "real"},
+     [](const fs::path& aDir) {
+         EXPECT_TRUE(fs::is_symlink(aDir / "out.ini"));
+         EXPECT_EQ(ReadAll(aDir / "real" / "info.ini"), "new");
+         EXPECT_EQ(std::distance(fs::directory_iterator(aDir / "real"), fs::directory_iterator()), 1);
+     }},
+    {"mode_kept",
+     [](const fs::path& aDir) {
+         std::ofstream(aDir / "out.ini") << "old";
+         fs::permissions(aDir / "out.ini", static_cast<fs::perms>(0604));
+     },
+     {"out.ini"},
+     [](const fs::path& aDir) {
+         EXPECT_EQ(ReadAll(aDir / "out.ini"), "new");
+         EXPECT_EQ(PermsOf(aDir / "out.ini"), static_cast<fs::perms>(0604));
+     }},
+    {"tmp_file_untouched", [](const fs::path& aDir) { std::ofstream(aDir / "out.ini.tmp") << "mine"; },
+     {"out.ini", "out.ini.tmp"},
+     [](const fs::path& aDir) {
+         EXPECT_EQ(ReadAll(aDir / "out.ini"), "new");
+         EXPECT_EQ(ReadAll(aDir / "out.ini.tmp"), "mine");
+     }},
+};
+
+class OutputTargets : public OutputFile, public ::testing::WithParamInterface<OutputCase> {};
+
+TEST_P(OutputTargets, GetTheNewTextAndKeepWhatIsThere)
+{
+    GetParam().prepare(mDir);
+    WriteOutputFile((mDir / "out.ini").string(), "new");
+    EXPECT_EQ(Entries(), GetParam().entries);
+    GetParam().check(mDir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, OutputTargets, ::testing::ValuesIn(kOutputCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+TEST_F(OutputFile, AFifoIsWrittenDirectly)
+{
+    const fs::path fifo = mDir / "out.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Opened here, without waiting, so that the writer's open never blocks.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::string received;
+    std::thread reading([&] {
+        pollfd ready{reader, POLLIN, 0};
+        for (int i = 0; i < 50 && poll(&ready, 1, 100) >= 0; ++i) {
+            if (!(ready.revents & (POLLIN | POLLHUP)))
+                continue;   // no writer yet
+            char buffer[256];
+            const ssize_t got = read(reader, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            received.append(buffer, static_cast<std::size_t>(got));
+        }
+    });
+    EXPECT_NO_THROW(WriteOutputFile(fifo.string(), "through the pipe"));
+    reading.join();
+    close(reader);
+    EXPECT_EQ(received, "through the pipe");
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ(Entries(), std::set<std::string>{"out.fifo"});
+}
+
+TEST_F(OutputFile, FailedWritesAreErrorsAndKeepTheOldFile)
+{
+    // A device behind a link: written in place, and its error reported.
+    fs::create_symlink("/dev/full", mDir / "full");
+    EXPECT_THROW(WriteOutputFile((mDir / "full").string(), "x"), std::system_error);
+    EXPECT_TRUE(fs::is_symlink(mDir / "full"));
+
+    // A regular file: a write cut short by the file size limit (which holds
+    // for root too) leaves the old text and no temporary.
+    std::ofstream(mDir / "out.ini") << "old";
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 16;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool threw = false;
+    try {
+        WriteOutputFile((mDir / "out.ini").string(), std::string(4096, 'n'));
+    } catch (const std::system_error&) {
+        threw = true;
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(ReadAll(mDir / "out.ini"), "old");
+    EXPECT_EQ(Entries(), (std::set<std::string>{"full", "out.ini"}));
 }
 #endif
 
