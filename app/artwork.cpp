@@ -88,6 +88,14 @@ void PaintCable(QPainter& aPainter)
     aPainter.drawPath(CablePath());
 }
 
+// The computer linked to the world: the ground of three of the pictures.
+void PaintConnection(QPainter& aPainter)
+{
+    PaintCable(aPainter);
+    PaintComputer(aPainter);
+    PaintGlobe(aPainter, kGlobeCentre, kGlobeRadius, false);
+}
+
 void PaintRedCross(QPainter& aPainter, QPointF aCentre)
 {
     const double arm = 3.6;
@@ -142,9 +150,7 @@ void PaintArt(QPainter& aPainter, TArtKind aKind, int aFrame)
     aPainter.setRenderHint(QPainter::Antialiasing);
     switch (aKind) {
     case TArtKind::Connected:
-        PaintCable(aPainter);
-        PaintComputer(aPainter);
-        PaintGlobe(aPainter, kGlobeCentre, kGlobeRadius, false);
+        PaintConnection(aPainter);
         break;
     case TArtKind::NotConnected:
         PaintComputer(aPainter);
@@ -152,9 +158,7 @@ void PaintArt(QPainter& aPainter, TArtKind aKind, int aFrame)
         PaintRedCross(aPainter, kGlobeCentre + QPointF(0.0, 1.0));
         break;
     case TArtKind::Completed:
-        PaintCable(aPainter);
-        PaintComputer(aPainter);
-        PaintGlobe(aPainter, kGlobeCentre, kGlobeRadius, false);
+        PaintConnection(aPainter);
         PaintCheckMark(aPainter);
         break;
     case TArtKind::Connecting:
@@ -162,9 +166,7 @@ void PaintArt(QPainter& aPainter, TArtKind aKind, int aFrame)
         PaintRadioWaves(aPainter, aFrame % 3);
         break;
     case TArtKind::Downloading: {
-        PaintCable(aPainter);
-        PaintComputer(aPainter);
-        PaintGlobe(aPainter, kGlobeCentre, kGlobeRadius, false);
+        PaintConnection(aPainter);
         const QPointF packet = CablePath().pointAtPercent((aFrame % 6) / 5.0);
         aPainter.setPen(QPen(QColor(0x7a, 0x3d, 0x00), 0.8));
         aPainter.setBrush(QColor(0xff, 0xa5, 0x1e));

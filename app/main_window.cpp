@@ -17,7 +17,6 @@
 #include "app/hyperlink_label.h"
 #include "app/string_table.h"
 #include "app/taskbar_progress.h"
-#include "engine/tick_count.h"
 #include "platform/settings.h"
 #include "platform/system_helpers.h"
 #include "engine/destination_folder.h"
@@ -238,14 +237,15 @@ void TfrmMain::SetPage(int aPage)
     PC->setCurrentIndex(aPage);
 }
 
+void TfrmMain::EnterPage(int aPage)
+{
+    SetPage(aPage);
+    PCChange(nullptr);
+}
+
 int TfrmMain::ActivePage() const
 {
     return PC->currentIndex();
-}
-
-std::uint32_t TfrmMain::Now() const
-{
-    return mEnvironment.tickCount ? mEnvironment.tickCount() : MonotonicTickCount();
 }
 
 void TfrmMain::ShowWarning(const QString& aText)

@@ -103,8 +103,9 @@ private:
     void mTmrTimer();
 
     void SetPage(int aPage);
+    // SetPage, then PCChange: a change made by the program raises no event.
+    void EnterPage(int aPage);
     int ActivePage() const;
-    std::uint32_t Now() const;
     void ShowWarning(const QString& aText);
     // Runs a handler; an error that escapes it is shown and the window carries on.
     template <typename THandler> void Guarded(THandler&& aHandler);

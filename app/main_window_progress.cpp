@@ -39,7 +39,7 @@ void TfrmMain::UpdateProgress(QObject*)
     const TDownloadData& data = *gDownloadData;
     if (data.Terminado() || data.Cancelado())
         return;
-    const std::uint32_t now = Now();
+    const std::uint32_t now = mEnvironment.Now();
 
     // The figures are still shown this once: they tell where it stalled.
     if (mStallWatch.Check(data.ArchProgreso(), now))

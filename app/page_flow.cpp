@@ -94,9 +94,8 @@ void TfrmMain::EnterDownload()
         // The folder went away since Start: say so and offer Retry instead of
         // leaving a page that nothing can move on from.
         lblConnectionProblem->hide();
-        ShowWarning(QLatin1String(strings::kCannotCreateFolder));
-        SetPage(tbInterrupted);
-        PCChange(nullptr);
+        ShowWarning(QLatin1String(kCannotCreateFolderText));
+        EnterPage(tbInterrupted);
         return;
     }
     pbFile->setValue(0);
@@ -132,16 +131,15 @@ void TfrmMain::btDownloadClick()
     const std::string folder = txtFolder->text().toStdString();
     switch (PrepareDestinationFolder(folder)) {
     case TFolderCheck::CannotCreate:
-        ShowWarning(QLatin1String(strings::kCannotCreateFolder));
+        ShowWarning(QLatin1String(kCannotCreateFolderText));
         return;
     case TFolderCheck::NoRights:
-        ShowWarning(QLatin1String(strings::kNoRightsInFolder));
+        ShowWarning(QLatin1String(kNoRightsInFolderText));
         return;
     case TFolderCheck::Usable:
         break;
     }
-    SetPage(tbDownload);
-    PCChange(nullptr);
+    EnterPage(tbDownload);
 }
 
 void TfrmMain::btBrowseClick()
@@ -150,7 +148,7 @@ void TfrmMain::btBrowseClick()
     if (!bdlgDirs.Execute(this))
         return;
     txtFolder->setText(bdlgDirs.Path());
-    RegWriteString(SettingsRootKey.load(), strings::kSettingsKey, strings::kDestinationValue,
+    RegWriteString(SettingsRootKey.load(), kProgramSettingsKey, kDestinationValueName,
                    txtFolder->text().toStdString());
 }
 
@@ -210,16 +208,14 @@ void TfrmMain::btInstallClick()
 
 void TfrmMain::btRetryClick()
 {
-    SetPage(tbConectando);
-    PCChange(nullptr);
+    EnterPage(tbConectando);
 }
 
 void TfrmMain::btRetryDownClick()
 {
     if (gThrDownloads)
         return;
-    SetPage(tbDownload);
-    PCChange(nullptr);
+    EnterPage(tbDownload);
 }
 
 void TfrmMain::DoTerminate()
@@ -232,15 +228,13 @@ void TfrmMain::DoTerminate()
     btCancel->setText(QLatin1String(strings::kCancel));
     btRetryDown->setEnabled(true);
     if (!data.Result()) {
-        SetPage(tbInterrupted);
-        PCChange(nullptr);
+        EnterPage(tbInterrupted);
         txtFolder->setEnabled(true);
         btBrowse->setEnabled(true);
         if (btRetryDown->isVisible())
             btRetryDown->setFocus();
     } else if (!data.Cancelado()) {
-        SetPage(tbInstalar);
-        PCChange(nullptr);
+        EnterPage(tbInstalar);
     }
 }
 

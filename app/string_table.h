@@ -7,13 +7,8 @@ inline constexpr const char* kFolderHint = "<here indicate the destination path>
 inline constexpr const char* kDownloader = "Downloader";
 inline constexpr const char* kCanceling = "Canceling...";
 inline constexpr const char* kCancel = "Cancel";
-inline constexpr const char* kCannotCreateFolder = "Downloader can't create the specified destination folder";
-inline constexpr const char* kNoRightsInFolder =
-    "Downloader doesn't have sufficient rights to perform this operation in destination folder.";
 inline constexpr const char* kDownloading = "Downloading";
 inline constexpr const char* kTimeLeft = "Estimated time left: ";
 inline constexpr const char* kWarning = "Warning";
 inline constexpr const char* kBrowseCaption = "Select destination path";
-inline constexpr const char* kSettingsKey = "\\SOFTWARE\\Corvane\\Downloader";
-inline constexpr const char* kDestinationValue = "Destination";
 }  // namespace strings

@@ -307,3 +307,12 @@ std::string DigestToHex(const TSHA1Digest& aDigest)
     }
     return text;
 }
+
+std::string FileSha1Hex(const std::string& aFileName)
+{
+    TSHA1Hasher hasher;
+    hasher.HashFile(aFileName);
+    TSHA1Digest digest;
+    hasher.GetDigest(digest);
+    return DigestToHex(digest);
+}

@@ -100,3 +100,6 @@ private:
 
 // 40 upper-case hexadecimal digits, two per byte in order.
 std::string DigestToHex(const TSHA1Digest& aDigest);
+
+// DigestToHex of the file's SHA-1; throws as HashFile does.
+std::string FileSha1Hex(const std::string& aFileName);

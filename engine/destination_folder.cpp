@@ -23,7 +23,7 @@ bool FolderExists(const std::string& aPath)
 std::string GuessDestinationFolder()
 {
     const HKEY root = SettingsRootKey.load();
-    std::string text = RegReadString(root, "\\SOFTWARE\\Corvane\\Downloader", "Destination", "");
+    std::string text = RegReadString(root, kProgramSettingsKey, kDestinationValueName, "");
     if (text.empty()) {
         text = RegReadString(root, "\\Software\\Microsoft\\Internet Explorer", "Download Directory", "");
         if (text.empty())

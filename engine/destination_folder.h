@@ -16,6 +16,12 @@ enum class TFolderCheck {
     NoRights,      // no file can be created in it
 };
 
+// What the user is told of a folder that is not Usable, in the window and on
+// the terminal alike.
+inline constexpr const char* kCannotCreateFolderText = "Downloader can't create the specified destination folder";
+inline constexpr const char* kNoRightsInFolderText =
+    "Downloader doesn't have sufficient rights to perform this operation in destination folder.";
+
 // Creates aFolder with every missing parent; true when it exists afterwards.
 // Relative paths are refused: they would land wherever the program happened
 // to be started.

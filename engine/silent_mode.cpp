@@ -15,7 +15,6 @@
 #include "engine/destination_folder.h"
 #include "engine/progress_figures.h"
 #include "engine/progress_line.h"
-#include "engine/tick_count.h"
 #include "platform/settings.h"
 #include "platform/shell_open.h"
 #include "platform/system_helpers.h"
@@ -142,7 +141,6 @@ private:
     void DrawProgressLine();
     int TerminalColumns() const;
     std::string NoInfoAddressText() const;
-    std::uint32_t Now() const { return mEnvironment.tickCount ? mEnvironment.tickCount() : MonotonicTickCount(); }
     bool PrepareDestination(const std::string& aFolder);
 
     const TSilentOptions& mOptions;
@@ -180,7 +178,7 @@ void SilentRun::DrawProgressLine()
 {
     if (!mTerminal || !mData.MostrarProgreso() || mData.Terminado())
         return;
-    const std::uint32_t now = Now();
+    const std::uint32_t now = mEnvironment.Now();
     TProgressLine line;
     line.number = mData.Number();
     line.total = mData.Total();
@@ -254,11 +252,10 @@ bool SilentRun::PrepareDestination(const std::string& aFolder)
 {
     switch (PrepareDestinationFolder(aFolder)) {
     case TFolderCheck::CannotCreate:
-        Print("Downloader can't create the specified destination folder (" + aFolder + ")");
+        Print(std::string(kCannotCreateFolderText) + " (" + aFolder + ")");
         return false;
     case TFolderCheck::NoRights:
-        Print("Downloader doesn't have sufficient rights to perform this operation in destination folder. ("
-              + aFolder + ")");
+        Print(std::string(kNoRightsInFolderText) + " (" + aFolder + ")");
         return false;
     case TFolderCheck::Usable:
         break;

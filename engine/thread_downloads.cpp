@@ -19,7 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kSettingsKey = "\\SOFTWARE\\Corvane\\Downloader";
 constexpr const char* kDefaultInfoService =
     "http://info.corvane.invalid/cgi-local/QVDownloader_GetInfo.asp?INFOFILE=25";
 constexpr const char* kServiceQuery = "?INFOFILE=";
@@ -90,6 +89,11 @@ TWorkerEnvironment TWorkerEnvironment::FromProcess(const std::string& aFirstArgu
     return environment;
 }
 
+std::uint32_t TWorkerEnvironment::Now() const
+{
+    return tickCount ? tickCount() : MonotonicTickCount();
+}
+
 ThreadDownloads::ThreadDownloads(bool aCreateSuspended, TDownloadData& aDownloadData,
                                  TWorkerHost& aHost, TWorkerEnvironment aEnvironment)
     : mDownloadData(aDownloadData), mHost(aHost), mEnvironment(std::move(aEnvironment))
@@ -98,7 +102,7 @@ ThreadDownloads::ThreadDownloads(bool aCreateSuspended, TDownloadData& aDownload
         mEnvironment.shellOpen = DefaultShellOpen;
     mDownloadData.SetRedirect(false);
     mDownloadData.SetURLRedirected("");
-    mTickCount = Now();
+    mTickCount = mEnvironment.Now();
     if (!aCreateSuspended)
         Start();
 }
@@ -123,11 +127,6 @@ void ThreadDownloads::WaitFor()
 {
     if (mThread.joinable() && mThread.get_id() != std::this_thread::get_id())
         mThread.join();
-}
-
-std::uint32_t ThreadDownloads::Now() const
-{
-    return mEnvironment.tickCount ? mEnvironment.tickCount() : MonotonicTickCount();
 }
 
 void ThreadDownloads::Execute()
@@ -173,7 +172,7 @@ bool ThreadDownloads::CancelDownload()
 
 void ThreadDownloads::mTickCheckTimer()
 {
-    if (static_cast<std::uint32_t>(Now() - mTickCount.load()) > kStallLimitMs)
+    if (static_cast<std::uint32_t>(mEnvironment.Now() - mTickCount.load()) > kStallLimitMs)
         AbortRunningTransfer();
 }
 
@@ -214,12 +213,12 @@ std::string ThreadDownloads::GetInfoFileURL()
         return FetchServiceReply(embedded, mTerminated);
 
     const HKEY root = SettingsRootKey.load();
-    const std::string infoFile = RegReadString(root, kSettingsKey, "INIConfig", "");
+    const std::string infoFile = RegReadString(root, kProgramSettingsKey, "INIConfig", "");
     if (!IsBlank(infoFile))
         return infoFile;
 
     if (!IsBlank(mEnvironment.firstArgument)) {
-        std::string service = RegReadString(root, kSettingsKey, "URLConfig", "");
+        std::string service = RegReadString(root, kProgramSettingsKey, "URLConfig", "");
         if (IsBlank(service))
             service = kDefaultInfoService;
         return FetchServiceReply(service + kServiceQuery + mEnvironment.firstArgument, mTerminated);
@@ -432,12 +431,8 @@ void ThreadDownloads::RunDownload()
 
 bool ThreadDownloads::CheckFileHash(const std::string& aFileName, std::string& aReason)
 {
-    TSHA1Hasher hasher;
-    hasher.HashFile(aFileName);
-    TSHA1Digest digest;
-    hasher.GetDigest(digest);
     const std::string expected = mDownloadData.ArchivoHash();
-    const std::string actual = DigestToHex(digest);
+    const std::string actual = FileSha1Hex(aFileName);
     if (expected == actual)
         return true;
     aReason = "checksum mismatch for " + mDownloadData.ArchivoDown() + ": expected " + expected
@@ -449,7 +444,7 @@ void ThreadDownloads::DownloadProgress(TDownLoadURL& /*aSender*/, std::uint64_t 
                                        std::uint64_t aProgressMax, TURLDownloadStatus aStatusCode,
                                        const std::string& aStatusText, bool& aCancel)
 {
-    const std::uint32_t now = Now();
+    const std::uint32_t now = mEnvironment.Now();
     const bool dataArriving = aStatusCode == TURLDownloadStatus::dsDownloadingData;
     if (!dataArriving)
         mDownloadData.SetStatusCode(aStatusCode);

@@ -68,6 +68,9 @@ struct TWorkerEnvironment {
     // The environment of this process: the first positional argument is the
     // release number, and kSelfUpdatedVariable forbids another self-update.
     static TWorkerEnvironment FromProcess(const std::string& aFirstArgument);
+
+    // The tick count by tickCount, else by the monotonic clock.
+    std::uint32_t Now() const;
 };
 
 class ThreadDownloads {
@@ -119,7 +122,6 @@ private:
     // True when the file's SHA-1 text equals ArchivoHash; otherwise aReason
     // tells why.
     bool CheckFileHash(const std::string& aFileName, std::string& aReason);
-    std::uint32_t Now() const;
     void OpenWithShell(const std::string& aPath, const std::vector<std::string>& aArgs);
     void AbortRunningTransfer();
     void PauseAfterConfiguration();

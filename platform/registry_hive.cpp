@@ -12,11 +12,6 @@ constexpr std::string_view kHeader4 = "REGEDIT4";
 // that the file stays readable in a terminal.
 constexpr std::size_t kHexLineWidth = 76;
 
-char LowerAscii(char aChar)
-{
-    return (aChar >= 'A' && aChar <= 'Z') ? static_cast<char>(aChar - 'A' + 'a') : aChar;
-}
-
 int HexDigit(char aChar)
 {
     if (aChar >= '0' && aChar <= '9')

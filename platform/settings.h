@@ -31,6 +31,11 @@ inline constexpr std::uint32_t KEY_ALL_ACCESS = 0xF003F;
 // program passes it.
 extern std::atomic<HKEY> SettingsRootKey;
 
+// The program's own key under the root, and the value the folder dialog's
+// choice is kept in.
+inline constexpr const char* kProgramSettingsKey = "\\SOFTWARE\\Corvane\\Downloader";
+inline constexpr const char* kDestinationValueName = "Destination";
+
 // Read and write failures of a value that exists or was opened: the exact
 // texts "Invalid data type for '<name>'", "Failed to get data for '<name>'"
 // and "Failed to set data for '<name>'".

@@ -73,17 +73,18 @@ std::string_view TrimSpacesAndTabs(std::string_view aText)
     return aText;
 }
 
+char LowerAscii(char aChar)
+{
+    return (aChar >= 'A' && aChar <= 'Z') ? static_cast<char>(aChar - 'A' + 'a') : aChar;
+}
+
 bool StartsWithNoCase(std::string_view aText, std::string_view aLowerPrefix)
 {
     if (aText.size() < aLowerPrefix.size())
         return false;
-    for (std::size_t i = 0; i < aLowerPrefix.size(); ++i) {
-        char c = aText[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != aLowerPrefix[i])
+    for (std::size_t i = 0; i < aLowerPrefix.size(); ++i)
+        if (LowerAscii(aText[i]) != aLowerPrefix[i])
             return false;
-    }
     return true;
 }
 

@@ -13,6 +13,9 @@ std::string TrimControl(std::string_view aText);
 
 bool IsSpaceOrTab(char aChar);
 
+// 'A'..'Z' lowered; every other byte as it is.
+char LowerAscii(char aChar);
+
 // Removes leading and trailing spaces and tabs only (the blanks of INI and
 // registry export lines).
 std::string_view TrimSpacesAndTabs(std::string_view aText);

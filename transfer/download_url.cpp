@@ -1,4 +1,5 @@
 #include "transfer/download_url.h"
+#include "transfer/curl_easy.h"
 #include "transfer/url_text.h"
 
 #include "platform/file_handles.h"
@@ -21,7 +22,6 @@
 
 namespace {
 
-constexpr const char* kUserAgent = "Downloader/3.01";
 // Large reads and a large stdio buffer keep a fast line at disk speed:
 // at curl's default 16 KiB the per-chunk work dominates on loopback.
 constexpr long kReceiveBufferSize = 512 * 1024;
@@ -29,11 +29,6 @@ constexpr std::size_t kFileBufferSize = 1024 * 1024;
 // Only a bound on one wait: Abort wakes the wait at once.
 constexpr int kPollTimeoutMs = 5000;
 constexpr int kMaxRedirects = 10;  // followed when the handler lets a redirect through
-
-struct CurlEasyDeleter {
-    void operator()(CURL* aHandle) const noexcept { curl_easy_cleanup(aHandle); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
 struct CurlUrlDeleter {
     void operator()(CURLU* aHandle) const noexcept { curl_url_cleanup(aHandle); }
@@ -285,13 +280,8 @@ private:
         CURL* easy = mEasy.get();
         curl_easy_setopt(easy, CURLOPT_URL, mAddress.c_str());
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file");
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);     // we run on a worker thread
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+        SetCommonOptions(easy);
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
-        // An abort during a slow name lookup would otherwise wait for curl's
-        // resolver thread to finish (seconds with a DNS server that never
-        // answers); this lets curl leave that thread behind.
-        curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
         // A backstop for transfers that nothing else watches (the info file,
         // a newer wizard): a server that goes silent must not hold the wizard
         // for good.
@@ -302,8 +292,6 @@ private:
         // The owner decides about a redirect: it gets the target and the
         // next attempt starts there.
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-        // A proxy's CONNECT reply is not the server's reply.
-        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Transfer::OnOpenSocket);
         curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
         curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Transfer::OnPrereq);

@@ -1,4 +1,5 @@
 #include "transfer/fetch_url_text.h"
+#include "transfer/curl_easy.h"
 #include "transfer/url_text.h"
 
 #include "platform/text.h"
@@ -13,16 +14,10 @@
 
 namespace {
 
-constexpr const char* kUserAgent = "Downloader/3.01";
 constexpr long kMaxRedirects = 5;
 // Without a floor on speed a server that accepts and then says nothing
 // would hold the worker, and the window waiting for it, for good.
 constexpr long kStallSeconds = 60;
-
-struct CurlEasyDeleter {
-    void operator()(CURL* aHandle) const noexcept { curl_easy_cleanup(aHandle); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
 struct FetchState {
     CURL* easy = nullptr;
@@ -112,13 +107,7 @@ TFetchResult FetchURLText(const std::string& aURL, std::string& aText, std::size
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    // An abort during a slow name lookup would otherwise wait for curl's
-    // resolver thread to finish (seconds with a DNS server that never
-    // answers); this lets curl leave that thread behind.
-    curl_easy_setopt(handle, CURLOPT_QUICK_EXIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_USERAGENT, kUserAgent);
-    curl_easy_setopt(handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    SetCommonOptions(handle);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
     if (aConnectTimeoutMs > 0)

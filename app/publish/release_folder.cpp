@@ -37,11 +37,7 @@ TFolderListing ListReleaseFolder(const std::string& aFolder, const std::vector<s
         file.size = fs::file_size(entry.path(), error);
         if (error)
             throw std::system_error(error, "cannot read the size of " + entry.path().string());
-        TSHA1Hasher hasher;
-        hasher.HashFile(entry.path().string());
-        TSHA1Digest digest;
-        hasher.GetDigest(digest);
-        file.sha1 = DigestToHex(digest);
+        file.sha1 = FileSha1Hex(entry.path().string());
         listing.files.push_back(std::move(file));
     }
     std::sort(listing.files.begin(), listing.files.end(),

@@ -1,0 +1,19 @@
+#pragma once
+// What every curl transfer of this program shares: the handle's owner and the
+// settings that do not depend on what is fetched.
+
+#include <memory>
+
+#include <curl/curl.h>
+
+struct CurlEasyDeleter {
+    void operator()(CURL* aHandle) const noexcept { curl_easy_cleanup(aHandle); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+
+inline constexpr const char* kUserAgent = "Downloader/3.01";
+
+// No signals (transfers run on worker threads), our user agent, no proxy
+// CONNECT reply taken for the server's, and no wait for a slow name lookup
+// when the transfer is ended.
+void SetCommonOptions(CURL* aEasy);
