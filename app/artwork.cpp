@@ -99,7 +99,8 @@ void PaintConnection(QPainter& aPainter)
 void PaintRedCross(QPainter& aPainter, QPointF aCentre)
 {
     const double arm = 3.6;
-    for (const auto& [width, colour] : {std::pair{4.6, QColor(Qt::white)}, std::pair{2.6, QColor(0xd0, 0x1c, 0x1c)}}) {
+    for (const auto& [width, colour] :
+         {std::pair{4.6, QColor(Qt::white)}, std::pair{2.6, QColor(0xd0, 0x1c, 0x1c)}}) {
         aPainter.setPen(QPen(colour, width, Qt::SolidLine, Qt::RoundCap));
         aPainter.drawLine(aCentre + QPointF(-arm, -arm), aCentre + QPointF(arm, arm));
         aPainter.drawLine(aCentre + QPointF(-arm, arm), aCentre + QPointF(arm, -arm));
@@ -128,8 +129,8 @@ void PaintRadioWaves(QPainter& aPainter, int aFrame)
         const int alpha = ring == aFrame ? 255 : 150;
         aPainter.setPen(QPen(QColor(0x1f, 0x78, 0xd8, alpha), 1.5, Qt::SolidLine, Qt::RoundCap));
         const QRectF box(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
-        aPainter.drawArc(box, -40 * 16, 80 * 16);   // right side
-        aPainter.drawArc(box, 140 * 16, 80 * 16);   // left side
+        aPainter.drawArc(box, -40 * 16, 80 * 16);  // right side
+        aPainter.drawArc(box, 140 * 16, 80 * 16);  // left side
     }
 }
 
@@ -149,9 +150,7 @@ void PaintArt(QPainter& aPainter, TArtKind aKind, int aFrame)
     aPainter.save();
     aPainter.setRenderHint(QPainter::Antialiasing);
     switch (aKind) {
-    case TArtKind::Connected:
-        PaintConnection(aPainter);
-        break;
+    case TArtKind::Connected: PaintConnection(aPainter); break;
     case TArtKind::NotConnected:
         PaintComputer(aPainter);
         PaintGlobe(aPainter, kGlobeCentre, kGlobeRadius, true);
@@ -177,8 +176,7 @@ void PaintArt(QPainter& aPainter, TArtKind aKind, int aFrame)
     aPainter.restore();
 }
 
-TArtwork::TArtwork(TArtKind aKind, QWidget* aParent)
-    : QWidget(aParent), mKind(aKind)
+TArtwork::TArtwork(TArtKind aKind, QWidget* aParent) : QWidget(aParent), mKind(aKind)
 {
     setFixedSize(32, 32);
     setAttribute(Qt::WA_TranslucentBackground);

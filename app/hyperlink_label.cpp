@@ -11,8 +11,7 @@ const QColor kLinkColour(0x00, 0x66, 0xcc);
 const QColor kHotLinkColour(0x00, 0x44, 0x99);
 }  // namespace
 
-THyperlinkLabel::THyperlinkLabel(QWidget* aParent)
-    : QLabel(aParent)
+THyperlinkLabel::THyperlinkLabel(QWidget* aParent) : QLabel(aParent)
 {
     // Plain text: the address comes from a server and must never be read as markup.
     setTextFormat(Qt::PlainText);
@@ -40,8 +39,8 @@ void THyperlinkLabel::mousePressEvent(QMouseEvent* aEvent)
 
 void THyperlinkLabel::mouseReleaseEvent(QMouseEvent* aEvent)
 {
-    const bool click = mPressed && aEvent->button() == Qt::LeftButton
-                       && rect().contains(aEvent->position().toPoint());
+    const bool click =
+        mPressed && aEvent->button() == Qt::LeftButton && rect().contains(aEvent->position().toPoint());
     mPressed = false;
     aEvent->accept();
     if (click)

@@ -24,31 +24,30 @@ extern "C" void OnStopSignal(int)
 
 void InstallStopSignals()
 {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
 
-const char* const kUsage =
-    "Usage: downloader [RELEASE]\n"
-    "       downloader --silent [--dest DIR] [--install] [RELEASE]\n"
-    "\n"
-    "Downloads the files of a product release, checks each against its SHA-1\n"
-    "and offers to start the release's setup program.\n"
-    "\n"
-    "  --silent      run without a window; progress goes to standard error\n"
-    "  --dest DIR    download into DIR (created when missing)\n"
-    "  --install     start the setup program once every file is verified\n"
-    "  --help        show this text\n"
-    "  --version     show the version\n"
-    "\n"
-    "RELEASE is a release number for the vendor's info service.\n"
-    "\n"
-    "Exit codes of --silent: 0 done, 1 usage error, 2 not connected,\n"
-    "3 download failed, 4 cancelled, 5 destination folder not usable,\n"
-    "6 files placed but setup not started.\n";
+const char* const kUsage = "Usage: downloader [RELEASE]\n"
+                           "       downloader --silent [--dest DIR] [--install] [RELEASE]\n"
+                           "\n"
+                           "Downloads the files of a product release, checks each against its SHA-1\n"
+                           "and offers to start the release's setup program.\n"
+                           "\n"
+                           "  --silent      run without a window; progress goes to standard error\n"
+                           "  --dest DIR    download into DIR (created when missing)\n"
+                           "  --install     start the setup program once every file is verified\n"
+                           "  --help        show this text\n"
+                           "  --version     show the version\n"
+                           "\n"
+                           "RELEASE is a release number for the vendor's info service.\n"
+                           "\n"
+                           "Exit codes of --silent: 0 done, 1 usage error, 2 not connected,\n"
+                           "3 download failed, 4 cancelled, 5 destination folder not usable,\n"
+                           "6 files placed but setup not started.\n";
 
 struct CommandLine {
     bool silent = false;
@@ -71,7 +70,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
             if (line.release.empty())
                 line.release = argument;
         } else if (argument == "--") {
-            optionsEnded = true;    // a release number that starts with "--" follows
+            optionsEnded = true;  // a release number that starts with "--" follows
         } else if (argument == "--silent") {
             line.silent = true;
         } else if (argument == "--install") {
@@ -102,7 +101,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
     return line;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -17,9 +17,9 @@
 #include "app/hyperlink_label.h"
 #include "app/string_table.h"
 #include "app/taskbar_progress.h"
+#include "engine/destination_folder.h"
 #include "platform/settings.h"
 #include "platform/system_helpers.h"
-#include "engine/destination_folder.h"
 
 namespace {
 
@@ -65,13 +65,13 @@ TfrmMain::~TfrmMain()
     mTmr.reset();
 }
 
-template <typename THandler>
-void TfrmMain::Guarded(THandler&& aHandler)
+template <typename THandler> void TfrmMain::Guarded(THandler&& aHandler)
 {
     try {
         aHandler();
     } catch (const std::exception& error) {
-        mMessageSink(this, TMessageKind::Error, QLatin1String(strings::kDownloader), QString::fromUtf8(error.what()));
+        mMessageSink(this, TMessageKind::Error, QLatin1String(strings::kDownloader),
+                     QString::fromUtf8(error.what()));
     } catch (...) {
         mMessageSink(this, TMessageKind::Error, QLatin1String(strings::kDownloader),
                      QStringLiteral("unexpected error"));
@@ -81,7 +81,8 @@ void TfrmMain::Guarded(THandler&& aHandler)
 void TfrmMain::WireHandlers()
 {
     const auto wire = [this](QPushButton* aButton, void (TfrmMain::*aHandler)()) {
-        connect(aButton, &QPushButton::clicked, this, [this, aHandler] { Guarded([&] { (this->*aHandler)(); }); });
+        connect(aButton, &QPushButton::clicked, this,
+                [this, aHandler] { Guarded([&] { (this->*aHandler)(); }); });
     };
     wire(btDownload, &TfrmMain::btDownloadClick);
     wire(btBrowse, &TfrmMain::btBrowseClick);
@@ -92,7 +93,8 @@ void TfrmMain::WireHandlers()
     wire(btRetry, &TfrmMain::btRetryClick);
     wire(btRetryDown, &TfrmMain::btRetryDownClick);
     connect(txtFolder, &QLineEdit::textChanged, this, [this] { Guarded([this] { txtFolderChange(); }); });
-    connect(lblInfoLink, &THyperlinkLabel::clicked, this, [this] { Guarded([this] { lblInfoLinkClick(); }); });
+    connect(lblInfoLink, &THyperlinkLabel::clicked, this,
+            [this] { Guarded([this] { lblInfoLinkClick(); }); });
 }
 
 void TfrmMain::FormCreate(QObject*)

@@ -36,8 +36,12 @@ class TfrmMain : public QWidget, public TWorkerHost {
     Q_OBJECT
 public:
     enum TPage : int {
-        tbConectando = 0, tbNoConectado = 1, tbDestino = 2,
-        tbDownload = 3, tbInterrupted = 4, tbInstalar = 5,
+        tbConectando = 0,
+        tbNoConectado = 1,
+        tbDestino = 2,
+        tbDownload = 3,
+        tbInterrupted = 4,
+        tbInstalar = 5,
     };
     static constexpr const char* kVersion = "3.01";
     static constexpr int kClientWidth = 458;
@@ -119,7 +123,7 @@ private:
     bool mFreeRunning = false;        // gThrDownloads is the download, not a waited operation
     TStallWatch mStallWatch;          // mProgreso and mLastProgreso
     std::unique_ptr<QTimer> mTmr;
-    QTimer* mStallTimer = nullptr;    // the worker's stall timer, ticking on this thread
+    QTimer* mStallTimer = nullptr;  // the worker's stall timer, ticking on this thread
     TTaskbarProgress* TaskbarProgress = nullptr;
     TBrowseDlg bdlgDirs;
     int mWaitDepth = 0;

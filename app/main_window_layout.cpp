@@ -2,7 +2,6 @@
 // high-density screens.
 
 #include <QApplication>
-#include <algorithm>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
@@ -12,6 +11,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyle>
+#include <algorithm>
 
 #include "app/artwork.h"
 #include "app/hyperlink_label.h"
@@ -56,7 +56,8 @@ protected:
     }
 };
 
-QLabel* AddLabel(QWidget* aParent, const char* aName, const QString& aText, QRect aGeometry, bool aBold = false)
+QLabel* AddLabel(QWidget* aParent, const char* aName, const QString& aText, QRect aGeometry,
+                 bool aBold = false)
 {
     auto* label = new TElidedLabel(aText, aParent);
     label->setObjectName(QLatin1String(aName));
@@ -101,7 +102,8 @@ protected:
     }
 };
 
-QPushButton* AddButton(QWidget* aBar, const char* aName, const QString& aText, int aX, int aY, int aWidth = 75)
+QPushButton* AddButton(QWidget* aBar, const char* aName, const QString& aText, int aX, int aY,
+                       int aWidth = 75)
 {
     auto* button = new QPushButton(aText, aBar);
     button->setObjectName(QLatin1String(aName));
@@ -139,8 +141,8 @@ QLabel* AddPercentLabel(QWidget* aPage, const char* aName, int aY)
 QLabel* AddTimeLeftLabel(QWidget* aPage, const char* aName, int aY)
 {
     // Right edge as laid out (315 + 122); wider to the left for long separators and fonts.
-    auto* label = AddLabel(aPage, aName, QStringLiteral("Estimated Time Left 00:00:00"),
-                           QRect(437 - 220, aY, 220, 13));
+    auto* label =
+        AddLabel(aPage, aName, QStringLiteral("Estimated Time Left 00:00:00"), QRect(437 - 220, aY, 220, 13));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QFont small = label->font();
     small.setPointSizeF(7.0);
@@ -177,7 +179,8 @@ void TfrmMain::BuildLayout()
 
     PC = new QStackedWidget(this);
     PC->setObjectName(QStringLiteral("PC"));
-    PC->setGeometry((kClientWidth - kPageWidth) / 2, (kClientHeight - kPageHeight) / 2, kPageWidth, kPageHeight);
+    PC->setGeometry((kClientWidth - kPageWidth) / 2, (kClientHeight - kPageHeight) / 2, kPageWidth,
+                    kPageHeight);
 
     // Page 0: connecting.
     QWidget* page = AddPage(PC, "tbConectando");
@@ -193,7 +196,8 @@ void TfrmMain::BuildLayout()
     page = AddPage(PC, "tbNoConectado");
     AddPicture(page, "Image3", TArtKind::NotConnected);
     AddLine(page, "Label10", QStringLiteral("Not Connected."), 16, true);
-    AddLine(page, "Label11", QStringLiteral("Connection to download server failed. Possible causes include:"), 34);
+    AddLine(page, "Label11", QStringLiteral("Connection to download server failed. Possible causes include:"),
+            34);
     AddLine(page, "Label12", QStringLiteral("- Internet connection not available"), 50);
     AddLine(page, "Label13", QStringLiteral("- Download Server problems"), 66);
     AddLine(page, "Label14", QStringLiteral("- Transitory internet conditions"), 82);
@@ -215,11 +219,14 @@ void TfrmMain::BuildLayout()
     lblInfoLink->setIndent(2);
     lblLink = AddLabel(page, "lblLink", QString(), QRect(75, 50, 10, kLineHeight));
     lblLink->hide();
-    lblInfoSize = AddLine(page, "lblInfoSize",
-                          QStringLiteral("23 Files - 317 Mb total size - Estimated 1h 40' (ADSL - Cable)"), 66);
-    QLabel* destination = AddLabel(page, "Label1", QStringLiteral("Destination:"), QRect(13, 97, 64, kLineHeight));
+    lblInfoSize =
+        AddLine(page, "lblInfoSize",
+                QStringLiteral("23 Files - 317 Mb total size - Estimated 1h 40' (ADSL - Cable)"), 66);
+    QLabel* destination =
+        AddLabel(page, "Label1", QStringLiteral("Destination:"), QRect(13, 97, 64, kLineHeight));
     // Laid out for a narrow font; a wider desktop font moves the edit, never the label's text.
-    const int editLeft = std::max(78, 13 + destination->fontMetrics().horizontalAdvance(destination->text()) + 4);
+    const int editLeft =
+        std::max(78, 13 + destination->fontMetrics().horizontalAdvance(destination->text()) + 4);
     destination->setFixedWidth(editLeft - 13);
     txtFolder = new QLineEdit(page);
     txtFolder->setObjectName(QStringLiteral("txtFolder"));
@@ -244,11 +251,13 @@ void TfrmMain::BuildLayout()
     AniDownloading = AddPicture(page, "AniDownloading", TArtKind::Downloading);
     AddLine(page, "Label2", QStringLiteral("Downloading files..."), 16, true);
     lblFile = AddLabel(page, "lblFile", QStringLiteral("data1.cab"), QRect(80, 34, 357, kLineHeight));
-    QLabel* currentFile = AddLabel(page, "Label15", QStringLiteral("Current file"), QRect(5, 60, 84, kLineHeight));
+    QLabel* currentFile =
+        AddLabel(page, "Label15", QStringLiteral("Current file"), QRect(5, 60, 84, kLineHeight));
     edNumber = AddPercentLabel(page, "edNumber", 60);
     pbFile = AddProgressBar(page, "pbFile", 59);
     edNumberLeft = AddTimeLeftLabel(page, "edNumberLeft", 78);
-    QLabel* totalDownload = AddLabel(page, "Label16", QStringLiteral("Total download"), QRect(5, 93, 84, kLineHeight));
+    QLabel* totalDownload =
+        AddLabel(page, "Label16", QStringLiteral("Total download"), QRect(5, 93, 84, kLineHeight));
     edTotal = AddPercentLabel(page, "edTotal", 93);
     pbAll = AddProgressBar(page, "pbAll", 92);
     edTotalLeft = AddTimeLeftLabel(page, "edTotalLeft", 110);
@@ -257,7 +266,8 @@ void TfrmMain::BuildLayout()
         // percentages keep their room and the bars give way.
         const QFontMetrics metrics = currentFile->fontMetrics();
         const int captionWidth = std::max(metrics.horizontalAdvance(currentFile->text()),
-                                          metrics.horizontalAdvance(totalDownload->text())) + 4;
+                                          metrics.horizontalAdvance(totalDownload->text()))
+                                 + 4;
         const int percentWidth = std::max(48, metrics.horizontalAdvance(QStringLiteral("100.00 %")) + 2);
         const int percentLeft = std::max(89, 5 + captionWidth);
         const int barLeft = std::max(140, percentLeft + percentWidth + 3);
@@ -290,9 +300,11 @@ void TfrmMain::BuildLayout()
     page = AddPage(PC, "tbInstalar");
     AddPicture(page, "Image1", TArtKind::Completed);
     AddLine(page, "Label3", QStringLiteral("Download Completed."), 16, true);
-    lblEnd1 = AddLine(page, "lblEnd1", QStringLiteral("Please, click Install to start installation now."), 34);
-    lblEnd2 = AddLine(page, "lblEnd2",
-                      QStringLiteral("You can run the installation later running Setup.exe in destination folder."), 50);
+    lblEnd1 =
+        AddLine(page, "lblEnd1", QStringLiteral("Please, click Install to start installation now."), 34);
+    lblEnd2 = AddLine(
+        page, "lblEnd2",
+        QStringLiteral("You can run the installation later running Setup.exe in destination folder."), 50);
     bar = new TButtonBar(page);
     btInstall = AddButton(bar, "btInstall", QStringLiteral("&Install"), 57, 6, 80);
     btExit2 = AddRightButton(bar, "btExit2", QStringLiteral("&Close"));

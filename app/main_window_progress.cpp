@@ -57,7 +57,8 @@ void TfrmMain::UpdateProgress(QObject*)
     else if (progressMax == 0)
         edNumber->clear();  // the length was not announced: no share to show
     else
-        edNumber->setText(LocalePercentText(static_cast<double>(progress) * 100.0 / static_cast<double>(progressMax), locale));
+        edNumber->setText(LocalePercentText(
+            static_cast<double>(progress) * 100.0 / static_cast<double>(progressMax), locale));
 
     const double accumulated = data.Acumulado();
     const double size = data.Size();

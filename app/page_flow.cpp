@@ -22,26 +22,18 @@
 #include "platform/shell_open.h"
 #include "platform/text.h"
 
-
 void TfrmMain::PCChange(QObject*)
 {
     QCoreApplication::setApplicationName(QLatin1String(strings::kDownloader));
     switch (ActivePage()) {
-    case tbConectando:
-        EnterConnecting();
-        break;
-    case tbDownload:
-        EnterDownload();
-        break;
+    case tbConectando: EnterConnecting(); break;
+    case tbDownload: EnterDownload(); break;
     case tbInterrupted:
         if (TaskbarProgress)
             TaskbarProgress->SetProgressState(TTaskBarProgressState::Error);
         break;
-    case tbInstalar:
-        EnterInstall();
-        break;
-    default:
-        break;
+    case tbInstalar: EnterInstall(); break;
+    default: break;
     }
 }
 
@@ -130,14 +122,9 @@ void TfrmMain::btDownloadClick()
 {
     const std::string folder = txtFolder->text().toStdString();
     switch (PrepareDestinationFolder(folder)) {
-    case TFolderCheck::CannotCreate:
-        ShowWarning(QLatin1String(kCannotCreateFolderText));
-        return;
-    case TFolderCheck::NoRights:
-        ShowWarning(QLatin1String(kNoRightsInFolderText));
-        return;
-    case TFolderCheck::Usable:
-        break;
+    case TFolderCheck::CannotCreate: ShowWarning(QLatin1String(kCannotCreateFolderText)); return;
+    case TFolderCheck::NoRights: ShowWarning(QLatin1String(kNoRightsInFolderText)); return;
+    case TFolderCheck::Usable: break;
     }
     EnterPage(tbDownload);
 }

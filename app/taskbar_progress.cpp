@@ -55,8 +55,8 @@ QString TTaskbarProgress::ObjectPath() const
 
 QDBusMessage TTaskbarProgress::UpdateMessage() const
 {
-    QDBusMessage message = QDBusMessage::createSignal(ObjectPath(), QLatin1String(kInterface),
-                                                      QStringLiteral("Update"));
+    QDBusMessage message =
+        QDBusMessage::createSignal(ObjectPath(), QLatin1String(kInterface), QStringLiteral("Update"));
     message << mAppUri << LauncherProperties();
     return message;
 }

@@ -16,8 +16,8 @@
 
 namespace {
 
-constexpr const char* kNoDisplay =
-    "downloader: cannot open a display (no X11 or Wayland session found); use --silent to download without a window\n";
+constexpr const char* kNoDisplay = "downloader: cannot open a display (no X11 or Wayland session found); use "
+                                   "--silent to download without a window\n";
 
 bool CanConnectUnixSocket(const std::string& aPath, bool aAbstract)
 {

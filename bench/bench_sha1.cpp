@@ -31,7 +31,6 @@ struct EvpContextDeleter {
     void operator()(EVP_MD_CTX* aContext) const noexcept { EVP_MD_CTX_free(aContext); }
 };
 
-
 // Reads the file the same way HashFile does (same block size and hint), so
 // that only the hashing differs.
 TSHA1Digest OpenSslHashFile(const std::string& aFileName)
@@ -71,8 +70,7 @@ TSHA1Digest OursHashFile(const std::string& aFileName)
     return digest;
 }
 
-template <typename Hash>
-double TimeSeconds(Hash aHash, const std::string& aFileName, TSHA1Digest& aDigest)
+template <typename Hash> double TimeSeconds(Hash aHash, const std::string& aFileName, TSHA1Digest& aDigest)
 {
     const auto start = Clock::now();
     aDigest = aHash(aFileName);
@@ -93,9 +91,9 @@ int Run(const std::string& aFileName, int aRounds)
         throw std::system_error(errno, std::generic_category(), "cannot open " + aFileName);
     const double megabytes = static_cast<double>(info.st_size) / 1e6;
 
-    std::printf("file %s, %.1f MB, read block %zu KiB, SHA extensions %s, %d rounds\n",
-                aFileName.c_str(), megabytes, kHashReadBlockSize / 1024,
-                sha1_detail::HasShaExtensions() ? "used" : "absent", aRounds);
+    std::printf("file %s, %.1f MB, read block %zu KiB, SHA extensions %s, %d rounds\n", aFileName.c_str(),
+                megabytes, kHashReadBlockSize / 1024, sha1_detail::HasShaExtensions() ? "used" : "absent",
+                aRounds);
 
     // One untimed pass each brings the file into the page cache for both.
     TSHA1Digest ours{}, openssl{};
@@ -115,8 +113,8 @@ int Run(const std::string& aFileName, int aRounds)
         std::printf("round %d: ours %.0f MB/s, openssl %.0f MB/s\n", round + 1,
                     megabytes / oursSeconds.back(), megabytes / opensslSeconds.back());
         if (ours != openssl) {
-            std::fprintf(stderr, "digest mismatch: ours %s, openssl %s\n",
-                         DigestToHex(ours).c_str(), DigestToHex(openssl).c_str());
+            std::fprintf(stderr, "digest mismatch: ours %s, openssl %s\n", DigestToHex(ours).c_str(),
+                         DigestToHex(openssl).c_str());
             return 1;
         }
     }
@@ -124,12 +122,12 @@ int Run(const std::string& aFileName, int aRounds)
 
     const double oursRate = megabytes / Median(oursSeconds);
     const double opensslRate = megabytes / Median(opensslSeconds);
-    std::printf("sha1 ratio %.3f (ours %.0f MB/s, openssl %.0f MB/s)\n", oursRate / opensslRate,
-                oursRate, opensslRate);
+    std::printf("sha1 ratio %.3f (ours %.0f MB/s, openssl %.0f MB/s)\n", oursRate / opensslRate, oursRate,
+                opensslRate);
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

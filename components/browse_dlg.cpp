@@ -30,20 +30,26 @@ private:
     const bool& mVetoed;
 };
 
-
 struct TFlagOfOption {
     NBrowseOption option;
     std::uint32_t flag;
 };
 
 constexpr TFlagOfOption kFlags[] = {
-    {NBrowseOption::boBrowseForComputer, 0x1000}, {NBrowseOption::boBrowseForPrinter, 0x2000},
-    {NBrowseOption::boBrowseIncludeFiles, 0x4000}, {NBrowseOption::boBrowseIncludeURLs, 0x80},
-    {NBrowseOption::boDontGoBelowDomain, 0x2},     {NBrowseOption::boEditBox, 0x10},
-    {NBrowseOption::boNewDialogStyle, 0x40},       {NBrowseOption::boNoNewFolderButton, 0x200},
-    {NBrowseOption::boReturnFSAncestors, 0x8},     {NBrowseOption::boReturnOnlyFSDirs, 0x1},
-    {NBrowseOption::boShareable, 0x8000},          {NBrowseOption::boStatusText, 0x4},
-    {NBrowseOption::boUAHint, 0x100},              {NBrowseOption::boUseNewUI, 0x50},
+    {NBrowseOption::boBrowseForComputer, 0x1000},
+    {NBrowseOption::boBrowseForPrinter, 0x2000},
+    {NBrowseOption::boBrowseIncludeFiles, 0x4000},
+    {NBrowseOption::boBrowseIncludeURLs, 0x80},
+    {NBrowseOption::boDontGoBelowDomain, 0x2},
+    {NBrowseOption::boEditBox, 0x10},
+    {NBrowseOption::boNewDialogStyle, 0x40},
+    {NBrowseOption::boNoNewFolderButton, 0x200},
+    {NBrowseOption::boReturnFSAncestors, 0x8},
+    {NBrowseOption::boReturnOnlyFSDirs, 0x1},
+    {NBrowseOption::boShareable, 0x8000},
+    {NBrowseOption::boStatusText, 0x4},
+    {NBrowseOption::boUAHint, 0x100},
+    {NBrowseOption::boUseNewUI, 0x50},
     {NBrowseOption::boValidate, 0x20},
 };
 

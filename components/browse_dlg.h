@@ -13,9 +13,21 @@ class QFileDialog;
 class QWidget;
 
 enum class NBrowseOption {
-    boBrowseForComputer, boBrowseForPrinter, boBrowseIncludeFiles, boBrowseIncludeURLs,
-    boDontGoBelowDomain, boEditBox, boNewDialogStyle, boNoNewFolderButton, boReturnFSAncestors,
-    boReturnOnlyFSDirs, boShareable, boStatusText, boUAHint, boUseNewUI, boValidate,
+    boBrowseForComputer,
+    boBrowseForPrinter,
+    boBrowseIncludeFiles,
+    boBrowseIncludeURLs,
+    boDontGoBelowDomain,
+    boEditBox,
+    boNewDialogStyle,
+    boNoNewFolderButton,
+    boReturnFSAncestors,
+    boReturnOnlyFSDirs,
+    boShareable,
+    boStatusText,
+    boUAHint,
+    boUseNewUI,
+    boValidate,
 };
 using SBrowseOptions = std::set<NBrowseOption>;
 

@@ -18,8 +18,7 @@
 
 namespace {
 
-constexpr std::uint32_t kInitialState[5] = {
-    0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+constexpr std::uint32_t kInitialState[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
 
 // A plain memset of memory that is never read again may be dropped by the
 // optimiser; the wipe must happen.
@@ -60,13 +59,13 @@ template <int I>
     }
     std::uint32_t f, k;
     if constexpr (I < 20) {
-        f = v[d] ^ (v[b] & (v[c] ^ v[d]));               // choose
+        f = v[d] ^ (v[b] & (v[c] ^ v[d]));  // choose
         k = 0x5A827999u;
     } else if constexpr (I < 40) {
         f = v[b] ^ v[c] ^ v[d];
         k = 0x6ED9EBA1u;
     } else if constexpr (I < 60) {
-        f = (v[b] & v[c]) | (v[d] & (v[b] | v[c]));      // majority
+        f = (v[b] & v[c]) | (v[d] & (v[b] | v[c]));  // majority
         k = 0x8F1BBCDCu;
     } else {
         f = v[b] ^ v[c] ^ v[d];
@@ -78,8 +77,7 @@ template <int I>
 
 template <int... I>
 [[gnu::always_inline]] inline void AllRounds(std::uint32_t (&v)[5], std::uint32_t (&w)[16],
-                                             const std::uint8_t* aBlock,
-                                             std::integer_sequence<int, I...>)
+                                             const std::uint8_t* aBlock, std::integer_sequence<int, I...>)
 {
     (Round<I>(v, w, aBlock), ...);
 }
@@ -94,12 +92,12 @@ bool CpuHasShaExtensions()
     const bool sse41 = (ecx & bit_SSE4_1) != 0;
     if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
         return false;
-    const bool sha = (ebx & (1u << 29)) != 0;   // CPUID.(EAX=7,ECX=0):EBX.SHA[bit 29]
+    const bool sha = (ebx & (1u << 29)) != 0;  // CPUID.(EAX=7,ECX=0):EBX.SHA[bit 29]
     return ssse3 && sse41 && sha;
 }
 #endif
 
-} // namespace
+}  // namespace
 
 namespace sha1_detail {
 
@@ -132,7 +130,7 @@ TCompressFn BestCompress()
     return best;
 }
 
-} // namespace sha1_detail
+}  // namespace sha1_detail
 
 Sha1Core::Sha1Core() : Sha1Core(sha1_detail::BestCompress()) {}
 
@@ -165,7 +163,7 @@ void Sha1Core::Wipe()
 void Sha1Core::Update(const void* aData, std::size_t aSize)
 {
     if (aSize == 0)
-        return;                       // aData may then be null, which memcpy must not see
+        return;  // aData may then be null, which memcpy must not see
     auto* bytes = static_cast<const std::uint8_t*>(aData);
     mLength += aSize;
     if (mFill > 0) {
@@ -196,7 +194,7 @@ void Sha1Core::Update(const void* aData, std::size_t aSize)
 
 TSHA1Digest Sha1Core::Final()
 {
-    const std::uint64_t bits = mLength * 8;   // FIPS 180-1: length modulo 2^64 bits
+    const std::uint64_t bits = mLength * 8;  // FIPS 180-1: length modulo 2^64 bits
     mBlock[mFill++] = 0x80;
     if (mFill > 56) {
         // No room for the length: it goes into one more block.
@@ -237,7 +235,7 @@ void TSHA1Hasher::HashFile(const std::string& aFileName)
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode))
         throw std::system_error(EISDIR, std::generic_category(), "cannot open " + aFileName);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);   // only a hint: its failure is harmless
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // only a hint: its failure is harmless
 
     // Not value-initialised: the buffer is written by read() before it is hashed.
     const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kHashReadBlockSize]);
@@ -245,9 +243,9 @@ void TSHA1Hasher::HashFile(const std::string& aFileName)
     for (;;) {
         const ssize_t got = ::read(fd, buffer.get(), kHashReadBlockSize);
         if (got < 0 && errno == EINTR)
-            continue;                 // a signal is no read failure
+            continue;  // a signal is no read failure
         if (got <= 0)
-            break;                    // end of file, or a failed read: keep the bytes so far
+            break;  // end of file, or a failed read: keep the bytes so far
         core.Update(buffer.get(), static_cast<std::size_t>(got));
     }
     mDigest = core.Final();

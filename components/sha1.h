@@ -20,8 +20,7 @@ namespace sha1_detail {
 
 // Compresses aBlocks whole 64-byte blocks at aData into the five chaining
 // words. Several implementations exist; they must give identical results.
-using TCompressFn = void (*)(std::uint32_t* aState, const std::uint8_t* aData,
-                             std::size_t aBlocks);
+using TCompressFn = void (*)(std::uint32_t* aState, const std::uint8_t* aData, std::size_t aBlocks);
 
 void CompressPortable(std::uint32_t* aState, const std::uint8_t* aData, std::size_t aBlocks);
 
@@ -34,7 +33,7 @@ bool HasShaExtensions();
 // The fastest path this CPU supports, chosen once.
 TCompressFn BestCompress();
 
-} // namespace sha1_detail
+}  // namespace sha1_detail
 
 // Streaming core: any number of Update calls of any length, then one Final.
 // One thread at a time.
@@ -58,8 +57,8 @@ private:
 
     sha1_detail::TCompressFn mCompress;
     std::uint32_t mState[5];
-    std::uint64_t mLength;             // message bytes so far (bits = 8x, kept as 64 bits)
-    std::size_t mFill;                 // bytes waiting in mBlock
+    std::uint64_t mLength;  // message bytes so far (bits = 8x, kept as 64 bits)
+    std::size_t mFill;      // bytes waiting in mBlock
     alignas(16) std::uint8_t mBlock[64];
 };
 

@@ -26,7 +26,7 @@ template <int aGroup>
 // Next four message words: w[i] = rol1(w[i-3] ^ w[i-8] ^ w[i-14] ^ w[i-16]),
 // from the four previous groups (oldest first).
 [[gnu::always_inline]] DOWNLOADER_SHA_TARGET inline __m128i NextMessage(__m128i aW0, __m128i aW1, __m128i aW2,
-                                                 __m128i aW3)
+                                                                        __m128i aW3)
 {
     return _mm_sha1msg2_epu32(_mm_xor_si128(_mm_sha1msg1_epu32(aW0, aW1), aW2), aW3);
 }
@@ -35,24 +35,25 @@ template <int aGroup>
 // being the one for this group; aPrev is a..d before the previous group, from
 // which sha1nexte derives this group's e.
 template <int aGroup>
-[[gnu::always_inline]] DOWNLOADER_SHA_TARGET inline void Group(__m128i& aAbcd, __m128i& aPrev, __m128i (&aMsg)[4])
+[[gnu::always_inline]] DOWNLOADER_SHA_TARGET inline void Group(__m128i& aAbcd, __m128i& aPrev,
+                                                               __m128i (&aMsg)[4])
 {
     if constexpr (aGroup >= 4)
-        aMsg[aGroup % 4] = NextMessage(aMsg[aGroup % 4], aMsg[(aGroup + 1) % 4],
-                                       aMsg[(aGroup + 2) % 4], aMsg[(aGroup + 3) % 4]);
+        aMsg[aGroup % 4] = NextMessage(aMsg[aGroup % 4], aMsg[(aGroup + 1) % 4], aMsg[(aGroup + 2) % 4],
+                                       aMsg[(aGroup + 3) % 4]);
     const __m128i e = _mm_sha1nexte_epu32(aPrev, aMsg[aGroup % 4]);
     aPrev = aAbcd;
     aAbcd = FourRounds<aGroup>(aAbcd, e);
 }
 
 template <int... aGroups>
-[[gnu::always_inline]] DOWNLOADER_SHA_TARGET inline void Groups(__m128i& aAbcd, __m128i& aPrev, __m128i (&aMsg)[4],
-                                         std::integer_sequence<int, aGroups...>)
+[[gnu::always_inline]] DOWNLOADER_SHA_TARGET inline void
+Groups(__m128i& aAbcd, __m128i& aPrev, __m128i (&aMsg)[4], std::integer_sequence<int, aGroups...>)
 {
     (Group<aGroups + 1>(aAbcd, aPrev, aMsg), ...);
 }
 
-} // namespace
+}  // namespace
 
 namespace sha1_detail {
 
@@ -61,8 +62,7 @@ DOWNLOADER_SHA_TARGET void CompressShaNi(std::uint32_t* aState, const std::uint8
 {
     // The instructions keep a in the top lane: a..d reversed, e alone on top.
     const __m128i byteSwap = _mm_set_epi64x(0x0001020304050607LL, 0x08090A0B0C0D0E0FLL);
-    __m128i abcd = _mm_shuffle_epi32(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(aState)), 0x1B);
+    __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(aState)), 0x1B);
     __m128i e0 = _mm_set_epi32(static_cast<int>(aState[4]), 0, 0, 0);
 
     for (; aBlocks > 0; --aBlocks, aData += 64) {
@@ -70,8 +70,8 @@ DOWNLOADER_SHA_TARGET void CompressShaNi(std::uint32_t* aState, const std::uint8
         const __m128i eSaved = e0;
         __m128i msg[4];
         for (int i = 0; i < 4; ++i)
-            msg[i] = _mm_shuffle_epi8(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(aData + 16 * i)), byteSwap);
+            msg[i] =
+                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(aData + 16 * i)), byteSwap);
 
         __m128i prev = abcd;
         abcd = FourRounds<0>(abcd, _mm_add_epi32(e0, msg[0]));
@@ -86,7 +86,7 @@ DOWNLOADER_SHA_TARGET void CompressShaNi(std::uint32_t* aState, const std::uint8
     aState[4] = static_cast<std::uint32_t>(_mm_extract_epi32(e0, 3));
 }
 
-} // namespace sha1_detail
+}  // namespace sha1_detail
 
 #else
 
@@ -97,6 +97,6 @@ void CompressShaNi(std::uint32_t* aState, const std::uint8_t* aData, std::size_t
     CompressPortable(aState, aData, aBlocks);
 }
 
-} // namespace sha1_detail
+}  // namespace sha1_detail
 
 #endif

@@ -18,7 +18,7 @@ bool FolderExists(const std::string& aPath)
     return !aPath.empty() && std::filesystem::is_directory(aPath, error);
 }
 
-} // namespace
+}  // namespace
 
 std::string GuessDestinationFolder()
 {

@@ -18,7 +18,8 @@ enum class TFolderCheck {
 
 // What the user is told of a folder that is not Usable, in the window and on
 // the terminal alike.
-inline constexpr const char* kCannotCreateFolderText = "Downloader can't create the specified destination folder";
+inline constexpr const char* kCannotCreateFolderText =
+    "Downloader can't create the specified destination folder";
 inline constexpr const char* kNoRightsInFolderText =
     "Downloader doesn't have sufficient rights to perform this operation in destination folder.";
 

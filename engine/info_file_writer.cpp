@@ -45,7 +45,8 @@ void CheckText(std::string_view aWhat, const std::string& aValue)
     if (!IsValidUtf8(aValue))
         throw std::invalid_argument("cannot write " + std::string(aWhat) + ": the text is not valid UTF-8");
     if (aValue.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
-        throw std::invalid_argument("cannot write " + std::string(aWhat) + ": the text holds a line break or NUL");
+        throw std::invalid_argument("cannot write " + std::string(aWhat)
+                                    + ": the text holds a line break or NUL");
     if (CountChars(aValue) > TIniReader::kMaxValueChars)
         throw std::invalid_argument("cannot write " + std::string(aWhat) + ": "
                                     + std::to_string(CountChars(aValue)) + " characters, the wizard reads "
@@ -73,7 +74,8 @@ void CheckVersion(const std::string& aVersion)
         if (c >= '0' && c <= '9')
             digits += c;
         else if (c != '.')
-            throw std::invalid_argument("cannot use wizard version " + aVersion + ": only digits and dots are allowed");
+            throw std::invalid_argument("cannot use wizard version " + aVersion
+                                        + ": only digits and dots are allowed");
     }
     if (digits.empty())
         throw std::invalid_argument("cannot use wizard version " + aVersion + ": it holds no digit");
@@ -81,7 +83,8 @@ void CheckVersion(const std::string& aVersion)
     const std::string significant = leading == std::string::npos ? "0" : digits.substr(leading);
     const std::string limit = std::to_string(std::numeric_limits<std::int32_t>::max());
     if (significant.size() > limit.size() || (significant.size() == limit.size() && significant > limit))
-        throw std::invalid_argument("cannot use wizard version " + aVersion + ": too large once its dots are removed");
+        throw std::invalid_argument("cannot use wizard version " + aVersion
+                                    + ": too large once its dots are removed");
 }
 
 void CheckFileName(std::string_view aWhat, const std::string& aName)
@@ -106,7 +109,7 @@ std::string OneDecimal(double aValue)
     return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
-} // namespace
+}  // namespace
 
 std::optional<std::string> RefusalOfFileName(std::string_view aName)
 {
@@ -123,7 +126,8 @@ std::optional<std::string> RefusalOfFileName(std::string_view aName)
         if (c == '/' || c == '\\')
             return "the name holds a folder separator (\"/\" or \"\\\"); only plain file names are allowed";
         if (c == '#' || c == '?' || c == '%')
-            return std::string("the name holds \"") + c + "\", which the download address would read as syntax";
+            return std::string("the name holds \"") + c
+                   + "\", which the download address would read as syntax";
     }
     // The wizard refuses a "." or ".." path component, not dots elsewhere:
     // "setup..old.bin" is a file like any other. With the separators refused
@@ -140,7 +144,8 @@ std::optional<std::string> RefusalOfFileName(std::string_view aName)
 
 std::string ArrivalName(std::string_view aName)
 {
-    if (aName.size() > kRenameSuffix.size() && aName.substr(aName.size() - kRenameSuffix.size()) == kRenameSuffix)
+    if (aName.size() > kRenameSuffix.size()
+        && aName.substr(aName.size() - kRenameSuffix.size()) == kRenameSuffix)
         aName.remove_suffix(kRenameSuffix.size());
     return std::string(aName);
 }
@@ -167,8 +172,7 @@ std::string DescribeTotalSize(std::size_t aFileCount, std::uint64_t aTotalBytes)
 }
 
 std::vector<TReleaseFile> OrderReleaseFiles(std::vector<TReleaseFile> aFiles,
-                                            const std::vector<std::string>& aOrder,
-                                            std::string_view aSetup)
+                                            const std::vector<std::string>& aOrder, std::string_view aSetup)
 {
     std::sort(aFiles.begin(), aFiles.end(),
               [](const TReleaseFile& aLeft, const TReleaseFile& aRight) { return aLeft.name < aRight.name; });
@@ -178,8 +182,10 @@ std::vector<TReleaseFile> OrderReleaseFiles(std::vector<TReleaseFile> aFiles,
     for (const std::string& name : aOrder) {
         if (!rank.emplace(name, rank.size()).second)
             throw std::invalid_argument("cannot order the files: \"" + name + "\" is named twice");
-        if (std::none_of(aFiles.begin(), aFiles.end(), [&](const TReleaseFile& aFile) { return aFile.name == name; }))
-            throw std::invalid_argument("cannot order the files: \"" + name + "\" is not among the release files");
+        if (std::none_of(aFiles.begin(), aFiles.end(),
+                         [&](const TReleaseFile& aFile) { return aFile.name == name; }))
+            throw std::invalid_argument("cannot order the files: \"" + name
+                                        + "\" is not among the release files");
     }
     if (aOrder.empty() && !aSetup.empty())
         for (const TReleaseFile& file : aFiles)
@@ -189,15 +195,17 @@ std::vector<TReleaseFile> OrderReleaseFiles(std::vector<TReleaseFile> aFiles,
         const auto found = rank.find(aFile.name);
         return found == rank.end() ? rank.size() : found->second;
     };
-    std::stable_sort(aFiles.begin(), aFiles.end(), [&](const TReleaseFile& aLeft, const TReleaseFile& aRight) {
-        return rankOf(aLeft) < rankOf(aRight);
-    });
+    std::stable_sort(aFiles.begin(), aFiles.end(),
+                     [&](const TReleaseFile& aLeft, const TReleaseFile& aRight) {
+                         return rankOf(aLeft) < rankOf(aRight);
+                     });
     return aFiles;
 }
 
 std::string BuildInfoFile(const TReleaseDescription& aRelease)
 {
-    const bool anyWizard = !aRelease.wizardVersion.empty() || !aRelease.wizardName.empty() || !aRelease.wizardUrl.empty();
+    const bool anyWizard =
+        !aRelease.wizardVersion.empty() || !aRelease.wizardName.empty() || !aRelease.wizardUrl.empty();
     if (anyWizard) {
         if (aRelease.wizardVersion.empty() || aRelease.wizardName.empty() || aRelease.wizardUrl.empty())
             throw std::invalid_argument("cannot offer a wizard: its version, name and address go together");
@@ -220,8 +228,9 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
     for (const TReleaseFile& file : aRelease.files) {
         CheckFileName("file", file.name);
         if (!arrivals.insert(ArrivalName(file.name)).second)
-            throw std::invalid_argument("cannot list file \"" + file.name + "\": another file also arrives as \""
-                                        + ArrivalName(file.name) + "\"");
+            throw std::invalid_argument("cannot list file \"" + file.name
+                                        + "\": another file also arrives as \"" + ArrivalName(file.name)
+                                        + "\"");
         if (file.sha1.size() != 40 || file.sha1.find_first_not_of("0123456789ABCDEF") != std::string::npos)
             throw std::invalid_argument("cannot list file \"" + file.name
                                         + "\": its checksum is not 40 upper-case hexadecimal digits");
@@ -235,12 +244,15 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
             throw std::invalid_argument("cannot name \"" + aRelease.setup
                                         + "\" as the setup program: no release file arrives under that name");
     }
-    const std::string infoSize
-        = aRelease.infoSize.empty() ? DescribeTotalSize(aRelease.files.size(), totalBytes) : aRelease.infoSize;
+    const std::string infoSize =
+        aRelease.infoSize.empty() ? DescribeTotalSize(aRelease.files.size(), totalBytes) : aRelease.infoSize;
     const std::pair<const char*, const std::string*> texts[] = {
-        {"the title", &aRelease.title},       {"the link", &aRelease.link},
-        {"the link caption", &aRelease.infoLink}, {"the size text", &infoSize},
-        {"the first closing text", &aRelease.end1}, {"the second closing text", &aRelease.end2},
+        {"the title", &aRelease.title},
+        {"the link", &aRelease.link},
+        {"the link caption", &aRelease.infoLink},
+        {"the size text", &infoSize},
+        {"the first closing text", &aRelease.end1},
+        {"the second closing text", &aRelease.end2},
     };
     for (const auto& [what, text] : texts)
         CheckText(what, *text);
@@ -277,6 +289,7 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
     if (out.size() > TIniReader::kMaxFileBytes)
         throw std::invalid_argument("cannot describe " + std::to_string(aRelease.files.size())
                                     + " files in one info file: it would be larger than the "
-                                    + std::to_string(TIniReader::kMaxFileBytes >> 20) + " MiB the wizard reads");
+                                    + std::to_string(TIniReader::kMaxFileBytes >> 20)
+                                    + " MiB the wizard reads");
     return out;
 }

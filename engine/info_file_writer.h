@@ -11,8 +11,8 @@
 #include <vector>
 
 struct TReleaseFile {
-    std::string name;     // the name on the server and in the [Downloads] list
-    std::string sha1;     // 40 upper-case hexadecimal digits of the file as served
+    std::string name;  // the name on the server and in the [Downloads] list
+    std::string sha1;  // 40 upper-case hexadecimal digits of the file as served
     std::uint64_t size = 0;
 };
 
@@ -22,14 +22,14 @@ struct TReleaseDescription {
     std::string wizardVersion;
     std::string wizardName;
     std::string wizardUrl;
-    std::string setup;       // the setup program's name once downloaded (after any ".rename")
-    std::string baseUrl;     // [Downloads] Path; trailing "/" are removed
-    std::vector<TReleaseFile> files;   // in download order
+    std::string setup;                // the setup program's name once downloaded (after any ".rename")
+    std::string baseUrl;              // [Downloads] Path; trailing "/" are removed
+    std::vector<TReleaseFile> files;  // in download order
     // [Info]
-    std::string title;       // Line1
+    std::string title;  // Line1
     std::string link;
     std::string infoLink;
-    std::string infoSize;    // empty: DescribeTotalSize of the files
+    std::string infoSize;  // empty: DescribeTotalSize of the files
     std::string end1;
     std::string end2;
 };
@@ -54,8 +54,7 @@ std::string DescribeTotalSize(std::size_t aFileCount, std::uint64_t aTotalBytes)
 // after them in name order. Throws for a name in aOrder that is not among the
 // files or that is given twice.
 std::vector<TReleaseFile> OrderReleaseFiles(std::vector<TReleaseFile> aFiles,
-                                            const std::vector<std::string>& aOrder,
-                                            std::string_view aSetup);
+                                            const std::vector<std::string>& aOrder, std::string_view aSetup);
 
 // The info file's text, UTF-8 with CR LF line ends. Keys with empty values
 // are left out (a missing text key reads as empty). Throws when the

@@ -50,7 +50,7 @@ void DropPartialLine(std::string& aBytes, bool aUtf16)
 {
     if (aUtf16) {
         std::size_t end = aBytes.size() & ~std::size_t{1};
-        while (end >= 4) {   // never into the byte-order mark
+        while (end >= 4) {  // never into the byte-order mark
             const char low = aBytes[end - 2];
             if (aBytes[end - 1] == '\0' && (low == '\n' || low == '\r'))
                 break;
@@ -70,11 +70,11 @@ std::string DecodeInfoText(std::string aBytes, bool aTruncated)
     if (aTruncated)
         DropPartialLine(aBytes, utf16);
     if (utf16) {
-        std::u16string units((aBytes.size() - 2) / 2, u'\0');   // an odd last byte is dropped
+        std::u16string units((aBytes.size() - 2) / 2, u'\0');  // an odd last byte is dropped
         for (std::size_t i = 0; i < units.size(); ++i)
             units[i] = static_cast<char16_t>(static_cast<unsigned char>(aBytes[2 + 2 * i])
                                              | static_cast<unsigned char>(aBytes[3 + 2 * i]) << 8);
-        aBytes = std::string();   // hold only one copy of the file at a time
+        aBytes = std::string();  // hold only one copy of the file at a time
         return Utf16ToUtf8(units);
     }
     std::string_view body = aBytes;
@@ -87,8 +87,8 @@ std::string DecodeInfoText(std::string aBytes, bool aTruncated)
 // Greek, Cyrillic); every result stays a two-byte sequence.
 char32_t FoldTwoByte(char32_t aCode)
 {
-    if ((aCode >= 0xC0 && aCode <= 0xDE && aCode != 0xD7) || (aCode >= 0x391 && aCode <= 0x3AB && aCode != 0x3A2)
-        || (aCode >= 0x410 && aCode <= 0x42F))
+    if ((aCode >= 0xC0 && aCode <= 0xDE && aCode != 0xD7)
+        || (aCode >= 0x391 && aCode <= 0x3AB && aCode != 0x3A2) || (aCode >= 0x410 && aCode <= 0x42F))
         return aCode + 0x20;
     if (aCode >= 0x400 && aCode <= 0x40F)
         return aCode + 0x50;
@@ -135,7 +135,7 @@ std::string_view CutToChars(std::string_view aText, std::size_t aMaxChars)
 {
     std::size_t chars = 0;
     for (std::size_t i = 0; i < aText.size(); ++i) {
-        if ((static_cast<unsigned char>(aText[i]) & 0xC0) != 0x80) {   // a character starts here
+        if ((static_cast<unsigned char>(aText[i]) & 0xC0) != 0x80) {  // a character starts here
             if (chars == aMaxChars)
                 return aText.substr(0, i);
             ++chars;
@@ -157,7 +157,7 @@ std::string_view Unquoted(std::string_view aValue)
 template <typename OnSection, typename OnKey>
 void ScanLines(std::string_view aText, OnSection&& aOnSection, OnKey&& aOnKey)
 {
-    bool inSection = false;   // keys before the first section belong to none
+    bool inSection = false;  // keys before the first section belong to none
     std::size_t pos = 0;
     while (pos < aText.size()) {
         std::size_t end = aText.find_first_of("\r\n", pos);
@@ -186,11 +186,12 @@ void ScanLines(std::string_view aText, OnSection&& aOnSection, OnKey&& aOnKey)
             continue;
         const std::string_view key = TrimSpacesAndTabs(line.substr(0, equals));
         if (!key.empty())
-            aOnKey(key, CutToChars(Unquoted(TrimSpacesAndTabs(line.substr(equals + 1))), TIniReader::kMaxValueChars));
+            aOnKey(key, CutToChars(Unquoted(TrimSpacesAndTabs(line.substr(equals + 1))),
+                                   TIniReader::kMaxValueChars));
     }
 }
 
-} // namespace
+}  // namespace
 
 TIniReader::TIniReader(const std::string& aFileName)
 {
@@ -213,7 +214,7 @@ void TIniReader::Parse()
         text, [&](std::string_view aName) { nameBytes += aName.size(); },
         [&](std::string_view aKey, std::string_view) {
             ++keys;
-            nameBytes += aKey.size();   // folding keeps the length in bytes
+            nameBytes += aKey.size();  // folding keeps the length in bytes
         });
     mEntries.reserve(keys);
     mNames.reserve(nameBytes);
@@ -242,12 +243,13 @@ void TIniReader::Parse()
     // favour of the first occurrence, which is the one that must win.
     const std::string_view names = mNames;
     std::sort(mEntries.begin(), mEntries.end(), [names](const TEntry& aLeft, const TEntry& aRight) {
-        return std::tuple(NameOf(names, aLeft), aLeft.valuePos) < std::tuple(NameOf(names, aRight), aRight.valuePos);
+        return std::tuple(NameOf(names, aLeft), aLeft.valuePos)
+               < std::tuple(NameOf(names, aRight), aRight.valuePos);
     });
-    const auto last = std::unique(mEntries.begin(), mEntries.end(),
-                                  [names](const TEntry& aLeft, const TEntry& aRight) {
-                                      return NameOf(names, aLeft) == NameOf(names, aRight);
-                                  });
+    const auto last =
+        std::unique(mEntries.begin(), mEntries.end(), [names](const TEntry& aLeft, const TEntry& aRight) {
+            return NameOf(names, aLeft) == NameOf(names, aRight);
+        });
     mEntries.erase(last, mEntries.end());
     mEntries.shrink_to_fit();
     mNames.shrink_to_fit();
@@ -259,10 +261,9 @@ const TIniReader::TEntry* TIniReader::Find(std::string_view aSection, std::strin
     const std::string section = Folded(AnsiToUtf8(TrimSpacesAndTabs(aSection)));
     const std::string key = Folded(AnsiToUtf8(TrimSpacesAndTabs(aKey)));
     const auto wanted = std::pair(std::string_view(section), std::string_view(key));
-    const auto found = std::lower_bound(mEntries.begin(), mEntries.end(), wanted,
-                                        [this](const TEntry& aEntry, const auto& aWanted) {
-                                            return NameOf(mNames, aEntry) < aWanted;
-                                        });
+    const auto found = std::lower_bound(
+        mEntries.begin(), mEntries.end(), wanted,
+        [this](const TEntry& aEntry, const auto& aWanted) { return NameOf(mNames, aEntry) < aWanted; });
     if (found == mEntries.end() || NameOf(mNames, *found) != wanted)
         return nullptr;
     return &*found;
@@ -302,7 +303,9 @@ double StrToFloatWithSeparator(std::string_view aText, char aDecimalSeparator, b
     std::string number;
     number.reserve(text.size());
     std::size_t i = 0;
-    const auto isDigit = [&](std::size_t aAt) { return aAt < text.size() && text[aAt] >= '0' && text[aAt] <= '9'; };
+    const auto isDigit = [&](std::size_t aAt) {
+        return aAt < text.size() && text[aAt] >= '0' && text[aAt] <= '9';
+    };
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         if (text[i] == '-')
             number += '-';
@@ -348,8 +351,8 @@ char UserDecimalSeparator()
         const char separator = std::use_facet<std::numpunct<char>>(std::locale("")).decimal_point();
         // A separator that could be part of a number's other parts would make
         // every number ambiguous.
-        if (separator > ' ' && separator < 0x7F && !(separator >= '0' && separator <= '9')
-            && separator != '+' && separator != '-' && separator != 'e' && separator != 'E')
+        if (separator > ' ' && separator < 0x7F && !(separator >= '0' && separator <= '9') && separator != '+'
+            && separator != '-' && separator != 'e' && separator != 'E')
             return separator;
     } catch (const std::runtime_error&) {
         // The environment names a locale this system does not have.

@@ -28,8 +28,7 @@ public:
     explicit TIniReader(const std::string& aFileName);
 
     // The value, or aDefault with its trailing blanks removed when the key is missing.
-    std::string ReadString(std::string_view aSection, std::string_view aKey,
-                           std::string_view aDefault) const;
+    std::string ReadString(std::string_view aSection, std::string_view aKey, std::string_view aDefault) const;
     // Presence by key name: a key with an empty value is present.
     bool ValueExists(std::string_view aSection, std::string_view aKey) const;
     // The value converted with the user's decimal separator; 0 when missing or not a number.
@@ -52,14 +51,15 @@ private:
     // The folded section and key names of an entry, the order of mEntries.
     static std::pair<std::string_view, std::string_view> NameOf(std::string_view aNames, const TEntry& aEntry)
     {
-        return {aNames.substr(aEntry.sectionPos, aEntry.sectionLength), aNames.substr(aEntry.keyPos, aEntry.keyLength)};
+        return {aNames.substr(aEntry.sectionPos, aEntry.sectionLength),
+                aNames.substr(aEntry.keyPos, aEntry.keyLength)};
     }
     void Parse();
     const TEntry* Find(std::string_view aSection, std::string_view aKey) const;
 
-    std::string mText;              // the whole file as UTF-8
-    std::string mNames;             // folded names, one copy per section run and per key
-    std::vector<TEntry> mEntries;   // sorted by section, key; one per section and key
+    std::string mText;             // the whole file as UTF-8
+    std::string mNames;            // folded names, one copy per section run and per key
+    std::vector<TEntry> mEntries;  // sorted by section, key; one per section and key
     bool mTruncated = false;
 };
 

@@ -15,7 +15,7 @@ double Extrapolate(double aElapsed, double aDone, double aTotal)
     return std::isfinite(estimate) ? estimate : 0;
 }
 
-} // namespace
+}  // namespace
 
 double FileTimeLeftMs(const TDownloadData& aData, std::uint32_t aNow)
 {

@@ -110,7 +110,7 @@ std::string ComposeLine(const TProgressLine& aLine, unsigned aParts, const std::
     return line;
 }
 
-} // namespace
+}  // namespace
 
 std::string FormatProgressLine(const TProgressLine& aLine, int aColumns)
 {

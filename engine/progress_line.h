@@ -7,9 +7,9 @@
 // The figures of one progress line. A time left of 0 or less means there is
 // no estimate yet.
 struct TProgressLine {
-    std::int32_t number = 0;   // the current file's position in the list
+    std::int32_t number = 0;  // the current file's position in the list
     std::int32_t total = 0;
-    std::string fileName;      // as the info file gives it
+    std::string fileName;  // as the info file gives it
     double filePercent = 0;
     double fileLeftMs = 0;
     double totalPercent = 0;

@@ -20,12 +20,12 @@ bool IsInside(const fs::path& aRoot, const fs::path& aPath)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 bool IsPlainFileName(const std::string& aName)
 {
-    return !aName.empty() && aName != "." && aName != ".."
-           && aName.find('/') == std::string::npos && aName.find('\0') == std::string::npos;
+    return !aName.empty() && aName != "." && aName != ".." && aName.find('/') == std::string::npos
+           && aName.find('\0') == std::string::npos;
 }
 
 std::optional<std::string> JoinInside(const std::string& aFolder, const std::string& aName)

@@ -29,10 +29,7 @@ constexpr int kDefaultColumns = 80;
 // printing thread; runs the stall timer on a thread of its own.
 class SilentHost : public TWorkerHost {
 public:
-    SilentHost()
-        : mTimerThread([this](std::stop_token aStop) { RunStallTimer(aStop); })
-    {
-    }
+    SilentHost() : mTimerThread([this](std::stop_token aStop) { RunStallTimer(aStop); }) {}
     ~SilentHost() override
     {
         mTimerThread.request_stop();
@@ -62,18 +59,18 @@ public:
         mStallTimerEnabled = aEnabled;
     }
 
-    void FileStarted(const std::string& aFileName, std::int32_t aNumber, std::int32_t aTotal) noexcept override
+    void FileStarted(const std::string& aFileName, std::int32_t aNumber,
+                     std::int32_t aTotal) noexcept override
     {
-        Say("downloading " + aFileName + " (" + std::to_string(aNumber) + " of " + std::to_string(aTotal) + ")");
+        Say("downloading " + aFileName + " (" + std::to_string(aNumber) + " of " + std::to_string(aTotal)
+            + ")");
     }
-    void AttemptFailed(const std::string& aFileName, int aAttempt, const std::string& aReason) noexcept override
+    void AttemptFailed(const std::string& aFileName, int aAttempt,
+                       const std::string& aReason) noexcept override
     {
         Say("attempt " + std::to_string(aAttempt) + " of " + aFileName + " failed: " + aReason);
     }
-    void FileVerified(const std::string& aFileName) noexcept override
-    {
-        Say("verified " + aFileName);
-    }
+    void FileVerified(const std::string& aFileName) noexcept override { Say("verified " + aFileName); }
 
     // Waits up to aTimeout for a progress message or a report; returns the
     // reports that arrived and whether progress was posted meanwhile.
@@ -108,7 +105,8 @@ private:
             if (aStop.stop_requested())
                 break;
             const auto enabledFor = std::chrono::steady_clock::now() - mStallTimerStart;
-            if (mStallTimerEnabled && mWorker != nullptr && enabledFor >= ThreadDownloads::kStallTimerInterval)
+            if (mStallTimerEnabled && mWorker != nullptr
+                && enabledFor >= ThreadDownloads::kStallTimerInterval)
                 mWorker->mTickCheckTimer();
         }
     }
@@ -128,7 +126,10 @@ class SilentRun {
 public:
     SilentRun(const TSilentOptions& aOptions, TWorkerEnvironment aEnvironment, std::ostream& aOut,
               bool aTerminal, const std::atomic<bool>& aCancelRequested)
-        : mOptions(aOptions), mEnvironment(std::move(aEnvironment)), mOut(aOut), mTerminal(aTerminal),
+        : mOptions(aOptions),
+          mEnvironment(std::move(aEnvironment)),
+          mOut(aOut),
+          mTerminal(aTerminal),
           mCancelRequested(aCancelRequested)
     {
     }
@@ -257,8 +258,7 @@ bool SilentRun::PrepareDestination(const std::string& aFolder)
     case TFolderCheck::NoRights:
         Print(std::string(kNoRightsInFolderText) + " (" + aFolder + ")");
         return false;
-    case TFolderCheck::Usable:
-        break;
+    case TFolderCheck::Usable: break;
     }
     return true;
 }
@@ -274,9 +274,9 @@ int SilentRun::Run()
     // A newer wizard runs in this terminal and its result is ours; setup runs
     // on its own. Tests bring a launcher of their own, which always starts.
     const TShellOpen injected = mEnvironment.shellOpen;
-    mEnvironment.shellOpen = [this, injected, &wizardExit, &setupStarted](const std::string& aPath,
-                                                                          const std::vector<std::string>& aArgs,
-                                                                          const std::vector<std::string>& aEnvironment) {
+    mEnvironment.shellOpen = [this, injected, &wizardExit,
+                              &setupStarted](const std::string& aPath, const std::vector<std::string>& aArgs,
+                                             const std::vector<std::string>& aEnvironment) {
         const bool isWizard = mData.Operacion() == TWebOperation::twoDownloader;
         if (injected) {
             injected(aPath, aArgs, aEnvironment);
@@ -284,10 +284,11 @@ int SilentRun::Run()
             return;
         }
         // A stop asked of us while the newer wizard runs is meant for it.
-        const auto result = ShellOpen(aPath, aArgs,
-                                      TShellOpenOptions{.wait = isWizard,
-                                                        .environment = aEnvironment,
-                                                        .stopRequested = isWizard ? &mCancelRequested : nullptr});
+        const auto result =
+            ShellOpen(aPath, aArgs,
+                      TShellOpenOptions{.wait = isWizard,
+                                        .environment = aEnvironment,
+                                        .stopRequested = isWizard ? &mCancelRequested : nullptr});
         if (isWizard)
             wizardExit = result.started ? result.exitCode : -1;
         else
@@ -321,9 +322,10 @@ int SilentRun::Run()
     if (!IsBlank(mData.InfoSize()))
         Print(mData.InfoSize());
 
-    std::string destination = mOptions.destination.empty()
-                                  ? GuessDestinationFolder()
-                                  : std::filesystem::absolute(mOptions.destination).lexically_normal().string();
+    std::string destination =
+        mOptions.destination.empty()
+            ? GuessDestinationFolder()
+            : std::filesystem::absolute(mOptions.destination).lexically_normal().string();
     if (destination.empty() || !PrepareDestination(destination))
         return static_cast<int>(TSilentExit::DestinationUnusable);
     Print("destination " + destination);
@@ -357,7 +359,7 @@ int SilentRun::Run()
     return static_cast<int>(TSilentExit::Done);
 }
 
-} // namespace
+}  // namespace
 
 int RunSilent(const TSilentOptions& aOptions, TWorkerEnvironment aEnvironment, std::ostream& aOut,
               bool aTerminal, const std::atomic<bool>& aCancelRequested)

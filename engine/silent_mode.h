@@ -11,9 +11,9 @@
 #include "engine/thread_downloads.h"
 
 enum class TSilentExit : int {
-    Done = 0,                 // every file verified and placed (and setup started when asked)
+    Done = 0,  // every file verified and placed (and setup started when asked)
     Usage = 1,
-    NotConnected = 2,         // no info address, or the info file was not fetched
+    NotConnected = 2,  // no info address, or the info file was not fetched
     DownloadFailed = 3,
     Cancelled = 4,
     DestinationUnusable = 5,  // the folder cannot be created or written
@@ -36,4 +36,3 @@ struct TSilentOptions {
 // request meanwhile is passed on to it as SIGTERM.
 int RunSilent(const TSilentOptions& aOptions, TWorkerEnvironment aEnvironment, std::ostream& aOut,
               bool aTerminal, const std::atomic<bool>& aCancelRequested);
-

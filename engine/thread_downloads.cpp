@@ -78,7 +78,7 @@ private:
     TWorkerHost& mHost;
 };
 
-} // namespace
+}  // namespace
 
 TWorkerEnvironment TWorkerEnvironment::FromProcess(const std::string& aFirstArgument)
 {
@@ -94,8 +94,8 @@ std::uint32_t TWorkerEnvironment::Now() const
     return tickCount ? tickCount() : MonotonicTickCount();
 }
 
-ThreadDownloads::ThreadDownloads(bool aCreateSuspended, TDownloadData& aDownloadData,
-                                 TWorkerHost& aHost, TWorkerEnvironment aEnvironment)
+ThreadDownloads::ThreadDownloads(bool aCreateSuspended, TDownloadData& aDownloadData, TWorkerHost& aHost,
+                                 TWorkerEnvironment aEnvironment)
     : mDownloadData(aDownloadData), mHost(aHost), mEnvironment(std::move(aEnvironment))
 {
     if (!mEnvironment.shellOpen)
@@ -382,8 +382,8 @@ void ThreadDownloads::RunDownload()
                     // A name that leads out of the destination folder fails
                     // its entry without a transfer.
                     mDownloadData.SetResult(false);
-                    mHost.AttemptFailed(name, 1, "refusing file name " + name
-                                                     + ": it leads outside the destination folder");
+                    mHost.AttemptFailed(
+                        name, 1, "refusing file name " + name + ": it leads outside the destination folder");
                     break;
                 }
                 const std::string source = mDownloadData.CarpetaOrigen() + "/" + name;
@@ -435,8 +435,8 @@ bool ThreadDownloads::CheckFileHash(const std::string& aFileName, std::string& a
     const std::string actual = FileSha1Hex(aFileName);
     if (expected == actual)
         return true;
-    aReason = "checksum mismatch for " + mDownloadData.ArchivoDown() + ": expected " + expected
-              + ", got " + actual;
+    aReason =
+        "checksum mismatch for " + mDownloadData.ArchivoDown() + ": expected " + expected + ", got " + actual;
     return false;
 }
 
@@ -456,14 +456,9 @@ void ThreadDownloads::DownloadProgress(TDownLoadURL& /*aSender*/, std::uint64_t 
         mDownloadData.SetURLRedirected(aStatusText);
         aCancel = true;
         return;
-    case TURLDownloadStatus::dsBeginDownloadData:
-        mDownloadData.SetDownloadingURL(aStatusText);
-        return;
-    case TURLDownloadStatus::dsCacheFileNameAvailable:
-        mDownloadData.SetLastCacheURL(aStatusText);
-        return;
-    default:
-        break;
+    case TURLDownloadStatus::dsBeginDownloadData: mDownloadData.SetDownloadingURL(aStatusText); return;
+    case TURLDownloadStatus::dsCacheFileNameAvailable: mDownloadData.SetLastCacheURL(aStatusText); return;
+    default: break;
     }
 
     if (!dataArriving || static_cast<std::uint32_t>(now - mTickCount.load()) > kThrottleMs) {

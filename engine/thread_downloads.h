@@ -38,9 +38,13 @@ public:
 
     // Reports for a log or a terminal; the window needs none of them.
     virtual void FileStarted(const std::string& /*aFileName*/, std::int32_t /*aNumber*/,
-                             std::int32_t /*aTotal*/) noexcept {}
+                             std::int32_t /*aTotal*/) noexcept
+    {
+    }
     virtual void AttemptFailed(const std::string& /*aFileName*/, int /*aAttempt*/,
-                               const std::string& /*aReason*/) noexcept {}
+                               const std::string& /*aReason*/) noexcept
+    {
+    }
     virtual void FileVerified(const std::string& /*aFileName*/) noexcept {}
 };
 
@@ -57,13 +61,13 @@ inline constexpr const char* kSelfUpdatedVariable = "DOWNLOADER_SELF_UPDATED";
 // What the worker takes from the process; tests replace the clock, the pause
 // and the launcher.
 struct TWorkerEnvironment {
-    std::string firstArgument;                        // first positional command-line argument
-    std::function<std::string()> embeddedURL;         // empty: the address built into the program
-    std::function<std::uint32_t()> tickCount;         // empty: the monotonic millisecond clock
+    std::string firstArgument;                 // first positional command-line argument
+    std::function<std::string()> embeddedURL;  // empty: the address built into the program
+    std::function<std::uint32_t()> tickCount;  // empty: the monotonic millisecond clock
     std::chrono::milliseconds configurationPause{1000};
-    TShellOpen shellOpen;                              // empty: platform ShellOpen, not waited for
-    std::vector<std::string> wizardArguments{"1"};    // given to a newer wizard
-    bool selfUpdateAllowed = true;                     // false in a wizard started by a self-update
+    TShellOpen shellOpen;                           // empty: platform ShellOpen, not waited for
+    std::vector<std::string> wizardArguments{"1"};  // given to a newer wizard
+    bool selfUpdateAllowed = true;                  // false in a wizard started by a self-update
 
     // The environment of this process: the first positional argument is the
     // release number, and kSelfUpdatedVariable forbids another self-update.

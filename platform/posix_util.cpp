@@ -44,14 +44,14 @@ void CreateFolders(const std::filesystem::path& aFolder, unsigned aMode)
         partial /= part;
         if (part.empty() || part == "/")
             continue;
-        struct stat info{};
+        struct stat info {};
         if (stat(partial.c_str(), &info) == 0)
             continue;
         if (mkdir(partial.c_str(), static_cast<mode_t>(aMode)) != 0 && errno != EEXIST)
             throw std::system_error(errno, std::generic_category(),
                                     "cannot create folder " + partial.string());
     }
-    struct stat folder{};
+    struct stat folder {};
     if (stat(aFolder.c_str(), &folder) != 0)
         throw std::system_error(errno, std::generic_category(), "cannot create folder " + aFolder.string());
     if (!S_ISDIR(folder.st_mode))

@@ -122,7 +122,7 @@ bool ParseHexBytes(std::string_view aText, std::vector<std::uint8_t>& aData)
             return true;
         aText.remove_prefix(comma + 1);
         if (TrimSpacesAndTabs(aText).empty())
-            return true;   // a trailing comma before a line continuation
+            return true;  // a trailing comma before a line continuation
     }
 }
 
@@ -235,16 +235,16 @@ void AppendValue(std::string& aOut, const std::string& aName, const TRegValue& a
 bool IsUnderKey(std::string_view aPath, std::string_view aAncestor)
 {
     return aPath.size() > aAncestor.size() && aPath[aAncestor.size()] == '\\'
-        && SameRegistryName(aPath.substr(0, aAncestor.size()), aAncestor);
+           && SameRegistryName(aPath.substr(0, aAncestor.size()), aAncestor);
 }
 
 bool IsValidKeyName(std::string_view aPath)
 {
     return !aPath.empty() && aPath.front() != '\\' && aPath.back() != '\\'
-        && aPath.find("\\\\") == std::string_view::npos;
+           && aPath.find("\\\\") == std::string_view::npos;
 }
 
-} // namespace
+}  // namespace
 
 TRegValue MakeTextValue(std::string_view aText, std::uint32_t aType)
 {
@@ -310,7 +310,7 @@ void TRegKey::Set(const std::string& aName, TRegValue aValue)
     try {
         mValues.emplace_back(aName, std::move(aValue));
     } catch (...) {
-        mIndex.erase(place);   // out of memory: leave the two in step
+        mIndex.erase(place);  // out of memory: leave the two in step
         throw;
     }
 }
@@ -334,8 +334,8 @@ TRegistryHive TRegistryHive::Parse(std::string_view aBytes)
             continue;
         if (!headerSeen) {
             if (line != kHeader5 && line != kHeader4)
-                throw THiveFormatError(lineNumber, "not a registry file (no \"" + std::string(kHeader5)
-                                                       + "\" line)");
+                throw THiveFormatError(lineNumber,
+                                       "not a registry file (no \"" + std::string(kHeader5) + "\" line)");
             headerSeen = true;
             continue;
         }
@@ -395,9 +395,8 @@ bool TRegistryHive::KeyExists(std::string_view aPath) const
 {
     if (FindKey(aPath) != nullptr)
         return true;
-    return std::any_of(mKeys.begin(), mKeys.end(), [aPath](const TRegKey& aKey) {
-        return IsUnderKey(aKey.Path(), aPath);
-    });
+    return std::any_of(mKeys.begin(), mKeys.end(),
+                       [aPath](const TRegKey& aKey) { return IsUnderKey(aKey.Path(), aPath); });
 }
 
 const TRegKey* TRegistryHive::FindKey(std::string_view aPath) const
@@ -414,7 +413,7 @@ TRegKey& TRegistryHive::CreateKey(std::string_view aPath)
     try {
         mKeys.emplace_back(std::string(aPath));
     } catch (...) {
-        mIndex.erase(place);   // out of memory: leave the two in step
+        mIndex.erase(place);  // out of memory: leave the two in step
         throw;
     }
     return mKeys.back();

@@ -50,7 +50,7 @@ std::string FoldRegistryName(std::string_view aName);
 // Set, which keeps the two in step.
 class TRegKey {
 public:
-    using TNamedValue = std::pair<std::string, TRegValue>;   // "" is the default value
+    using TNamedValue = std::pair<std::string, TRegValue>;  // "" is the default value
 
     explicit TRegKey(std::string aPath) : mPath(std::move(aPath)) {}
 
@@ -65,7 +65,7 @@ public:
 private:
     std::string mPath;
     std::vector<TNamedValue> mValues;
-    std::unordered_map<std::string, std::size_t> mIndex;   // folded name -> place in mValues
+    std::unordered_map<std::string, std::size_t> mIndex;  // folded name -> place in mValues
 };
 
 // A line of a hive file that cannot be read. what() is "line N: reason".
@@ -101,6 +101,6 @@ public:
     const std::vector<TRegKey>& Keys() const { return mKeys; }
 
 private:
-    std::vector<TRegKey> mKeys;   // file order, which Format keeps
-    std::unordered_map<std::string, std::size_t> mIndex;   // folded path -> place in mKeys
+    std::vector<TRegKey> mKeys;                           // file order, which Format keeps
+    std::unordered_map<std::string, std::size_t> mIndex;  // folded path -> place in mKeys
 };

@@ -31,7 +31,8 @@ void TellUnreadable(const fs::path& aHive, const std::string& aReason)
     static std::atomic<bool> told{false};
     if (told.exchange(true))
         return;
-    const std::string notice = "downloader: cannot read settings file " + aHive.string() + ": " + aReason + "\n";
+    const std::string notice =
+        "downloader: cannot read settings file " + aHive.string() + ": " + aReason + "\n";
     std::fputs(notice.c_str(), stderr);
 }
 
@@ -49,7 +50,7 @@ std::optional<TRegistryHive> LoadHive(const fs::path& aHive)
         TellUnreadable(aHive, ErrnoText(errno));
         return std::nullopt;
     }
-    struct stat info{};
+    struct stat info {};
     if (fstat(file.Get(), &info) != 0) {
         TellUnreadable(aHive, ErrnoText(errno));
         return std::nullopt;
@@ -138,7 +139,7 @@ bool ChangeHive(const fs::path& aHive, const std::function<bool(TRegistryHive&)>
     if (fs::is_symlink(fs::symlink_status(aHive, error))) {
         target = fs::canonical(aHive, error);
         if (error)
-            return false;    // a dangling or looping link: leave it for the user to mend
+            return false;  // a dangling or looping link: leave it for the user to mend
     }
     // The lock file may be writable where the folder is not any more; and a
     // hive file the user made read-only is to stay as it is.
@@ -191,7 +192,7 @@ std::int32_t LittleEndian32(const std::uint8_t* aBytes)
     return static_cast<std::int32_t>(number);
 }
 
-} // namespace
+}  // namespace
 
 fs::path UserHivePath()
 {
@@ -355,7 +356,8 @@ void HRegistry::WritePoint(const std::string& aName, const TPoint& aPoint)
     value.type = REG_BINARY;
     for (const std::int32_t coordinate : {aPoint.X, aPoint.Y})
         for (int i = 0; i < 4; ++i)
-            value.data.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(coordinate) >> (8 * i)));
+            value.data.push_back(
+                static_cast<std::uint8_t>(static_cast<std::uint32_t>(coordinate) >> (8 * i)));
     WriteValue(aName, std::move(value));
 }
 
@@ -381,7 +383,7 @@ void HRegistry::WriteValue(const std::string& aName, TRegValue aValue)
             return true;
         });
     } catch (const std::exception&) {
-        written = false;   // out of memory while formatting: the file is untouched
+        written = false;  // out of memory while formatting: the file is untouched
     }
     if (!written)
         ThrowSetFailed(aName);

@@ -107,7 +107,7 @@ private:
 
     std::uint32_t mAccess;
     HKEY mRootKey = HKEY_CURRENT_USER;
-    std::filesystem::path mHivePath;       // fixed when the key is opened
-    std::string mKeyName;                  // full name in the hive; empty: no key open
-    std::optional<TRegKey> mValues;        // the open key's values as read
+    std::filesystem::path mHivePath;  // fixed when the key is opened
+    std::string mKeyName;             // full name in the hive; empty: no key open
+    std::optional<TRegKey> mValues;   // the open key's values as read
 };

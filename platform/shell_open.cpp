@@ -107,7 +107,7 @@ int WaitFor(pid_t aChild, const std::atomic<bool>* aStopRequested = nullptr)
     }
 }
 
-} // namespace
+}  // namespace
 
 bool IsExecutableImage(const std::string& aPath)
 {
@@ -126,13 +126,13 @@ bool IsExecutableImage(const std::string& aPath)
         have += static_cast<std::size_t>(count);
     }
     return (have >= 2 && head[0] == '#' && head[1] == '!')
-        || (have == 4 && head[0] == '\x7f' && head[1] == 'E' && head[2] == 'L' && head[3] == 'F');
+           || (have == 4 && head[0] == '\x7f' && head[1] == 'E' && head[2] == 'L' && head[3] == 'F');
 }
 
 TShellOpenResult ShellOpen(const std::string& aPath, const std::vector<std::string>& aArgs,
                            const TShellOpenOptions& aOptions)
 {
-    struct stat info{};
+    struct stat info {};
     const bool direct = aOptions.runPrograms && stat(aPath.c_str(), &info) == 0 && S_ISREG(info.st_mode)
                         && IsExecutableImage(aPath);
     std::vector<std::string> arguments;
@@ -167,10 +167,10 @@ TShellOpenResult ShellOpen(const std::string& aPath, const std::vector<std::stri
     posix_spawnattr_setflags(setup.Attributes(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     pid_t child = 0;
-    const int failure = direct
-        ? posix_spawn(&child, aPath.c_str(), setup.Actions(), setup.Attributes(), argv.data(), envp.data())
-        : posix_spawnp(&child, aOptions.opener.c_str(), setup.Actions(), setup.Attributes(), argv.data(),
-                       envp.data());
+    const int failure = direct ? posix_spawn(&child, aPath.c_str(), setup.Actions(), setup.Attributes(),
+                                             argv.data(), envp.data())
+                               : posix_spawnp(&child, aOptions.opener.c_str(), setup.Actions(),
+                                              setup.Attributes(), argv.data(), envp.data());
     if (failure != 0)
         return {};
     if (aOptions.wait)

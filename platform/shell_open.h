@@ -8,10 +8,10 @@
 #include <vector>
 
 struct TShellOpenOptions {
-    bool wait = false;                       // wait for the started program and report its exit code
-    std::vector<std::string> environment;    // extra NAME=VALUE entries for the child
-    std::string opener = "xdg-open";         // the desktop's default opener
-    bool runPrograms = true;                 // false: even a program goes to the opener
+    bool wait = false;                     // wait for the started program and report its exit code
+    std::vector<std::string> environment;  // extra NAME=VALUE entries for the child
+    std::string opener = "xdg-open";       // the desktop's default opener
+    bool runPrograms = true;               // false: even a program goes to the opener
     // With wait: once this turns true the program gets SIGTERM (once) and is
     // then waited for to its end as usual. Null: wait without being stopped.
     const std::atomic<bool>* stopRequested = nullptr;
@@ -19,7 +19,7 @@ struct TShellOpenOptions {
 
 struct TShellOpenResult {
     bool started = false;
-    int exitCode = -1;   // with wait only: the exit status, or 128 + signal number
+    int exitCode = -1;  // with wait only: the exit status, or 128 + signal number
 };
 
 // A regular file that IsExecutableImage gets its owner's execute bit (a

@@ -64,7 +64,7 @@ std::string DecodeUtf16(std::string_view aBytes, bool aBigEndian)
     return Utf16ToUtf8(units);
 }
 
-} // namespace
+}  // namespace
 
 std::string GetSpecialFolderPath(int aCsidl)
 {
@@ -76,24 +76,16 @@ std::string GetSpecialFolderPath(int aCsidl)
         return home;
     }
     case CSIDL_DESKTOP:
-    case CSIDL_DESKTOPDIRECTORY:
-        return XdgUserDir("DESKTOP");
-    case CSIDL_PERSONAL:
-        return XdgUserDir("DOCUMENTS");
-    case CSIDL_MYMUSIC:
-        return XdgUserDir("MUSIC");
-    case CSIDL_MYVIDEO:
-        return XdgUserDir("VIDEOS");
-    case CSIDL_MYPICTURES:
-        return XdgUserDir("PICTURES");
-    case CSIDL_TEMPLATES:
-        return XdgUserDir("TEMPLATES");
-    case CSIDL_APPDATA:
-        return WithoutTrailingSlash(XdgBaseFolder("XDG_CONFIG_HOME", ".config").string());
+    case CSIDL_DESKTOPDIRECTORY: return XdgUserDir("DESKTOP");
+    case CSIDL_PERSONAL: return XdgUserDir("DOCUMENTS");
+    case CSIDL_MYMUSIC: return XdgUserDir("MUSIC");
+    case CSIDL_MYVIDEO: return XdgUserDir("VIDEOS");
+    case CSIDL_MYPICTURES: return XdgUserDir("PICTURES");
+    case CSIDL_TEMPLATES: return XdgUserDir("TEMPLATES");
+    case CSIDL_APPDATA: return WithoutTrailingSlash(XdgBaseFolder("XDG_CONFIG_HOME", ".config").string());
     case CSIDL_LOCAL_APPDATA:
         return WithoutTrailingSlash(XdgBaseFolder("XDG_DATA_HOME", ".local/share").string());
-    default:
-        ThrowShellError("The parameter is incorrect.");
+    default: ThrowShellError("The parameter is incorrect.");
     }
 }
 
@@ -120,7 +112,7 @@ bool IsWindows7OrLater()
     if (!EnvText("DBUS_SESSION_BUS_ADDRESS").empty())
         return true;
     const std::string runtime = EnvText("XDG_RUNTIME_DIR");
-    struct stat info{};
+    struct stat info {};
     return !runtime.empty() && stat((runtime + "/bus").c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 

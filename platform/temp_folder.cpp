@@ -22,7 +22,7 @@ std::string ErrnoText(int aError)
     return std::error_code(aError, std::generic_category()).message();
 }
 
-} // namespace
+}  // namespace
 
 std::string UserTempFolder()
 {
@@ -54,14 +54,14 @@ void EnsurePrivateFolder(const std::filesystem::path& aPath)
     UniqueFd handle{open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
     if (!handle) {
         const int error = errno;
-        struct stat info{};
+        struct stat info {};
         if (lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
             Refuse(folder, "it is a symbolic link");
         if (error == ENOTDIR)
             Refuse(folder, "it is not a folder");
         Refuse(folder, ErrnoText(error));
     }
-    struct stat info{};
+    struct stat info {};
     if (fstat(handle.Get(), &info) != 0)
         Refuse(folder, ErrnoText(errno));
     if (info.st_uid != geteuid())

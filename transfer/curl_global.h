@@ -4,7 +4,7 @@
 
 class CurlGlobal {
 public:
-    CurlGlobal();    // throws std::runtime_error when curl cannot start
+    CurlGlobal();  // throws std::runtime_error when curl cannot start
     ~CurlGlobal();
     CurlGlobal(const CurlGlobal&) = delete;
     CurlGlobal& operator=(const CurlGlobal&) = delete;

@@ -118,8 +118,8 @@ bool IsRegularLocalFile(const std::string& aPath)
 // cannot be examined (missing, say) are not the same file.
 bool IsSameFile(const std::string& aFirst, const std::string& aSecond)
 {
-    struct stat first{};
-    struct stat second{};
+    struct stat first {};
+    struct stat second {};
     return !aFirst.empty() && !aSecond.empty() && ::stat(aFirst.c_str(), &first) == 0
            && ::stat(aSecond.c_str(), &second) == 0 && first.st_dev == second.st_dev
            && first.st_ino == second.st_ino;
@@ -192,7 +192,7 @@ void TBinding::Abort()
     mAborted.store(true);
     std::lock_guard lock(mMutex);
     if (mMulti)
-        curl_multi_wakeup(static_cast<CURLM*>(mMulti));   // documented as callable from any thread
+        curl_multi_wakeup(static_cast<CURLM*>(mMulti));  // documented as callable from any thread
 }
 
 void TBinding::Attach(void* aMulti)
@@ -214,9 +214,14 @@ void TBinding::Detach()
 class TDownLoadURL::Transfer {
 public:
     Transfer(TDownLoadURL& aAction, const TBinding& aBinding, std::string aURL)
-        : mAction(aAction), mBinding(aBinding), mMessageURL(aAction.URL()), mURL(std::move(aURL)),
+        : mAction(aAction),
+          mBinding(aBinding),
+          mMessageURL(aAction.URL()),
+          mURL(std::move(aURL)),
           mFilename(aAction.Filename()),
-          mHandler(aAction.mOnDownloadProgress), mEasy(curl_easy_init()), mMulti(curl_multi_init())
+          mHandler(aAction.mOnDownloadProgress),
+          mEasy(curl_easy_init()),
+          mMulti(curl_multi_init())
     {
     }
 
@@ -246,7 +251,7 @@ public:
             const std::string address = NormalizeAddress(mURL);
             mAddress = HasScheme(address) ? address : LocalPathToFileUrl(address);
         } catch (const std::filesystem::filesystem_error&) {
-            Fail();   // no current folder to make the path absolute
+            Fail();  // no current folder to make the path absolute
         }
         mIsWeb = IsWebAddress(mAddress);
         // A local source must be a plain file: a device or a pipe named by a
@@ -425,7 +430,8 @@ private:
         if (status < 200)
             return true;
         if (status >= 300 && status < 400) {
-            const std::string target = mLocation.empty() ? std::string() : ResolveReference(mAddress, mLocation);
+            const std::string target =
+                mLocation.empty() ? std::string() : ResolveReference(mAddress, mLocation);
             // A web server may send us to another web address, never to a
             // local file. The handler decides whether this transfer follows.
             if (IsWebAddress(target) && Notify(0, 0, TURLDownloadStatus::dsRedirecting, target))
@@ -446,8 +452,7 @@ private:
 
     // Runs a callback's body; an exception is kept for Run and the transfer
     // ends with aFailure, so nothing is thrown through curl.
-    template <typename Result, typename Body>
-    Result Guarded(Result aFailure, Body aBody) noexcept
+    template <typename Result, typename Body> Result Guarded(Result aFailure, Body aBody) noexcept
     {
         try {
             return aBody();
@@ -475,7 +480,8 @@ private:
     static int OnPrereq(void* aClient, char* aPrimaryIp, char*, int, int)
     {
         auto& self = *static_cast<Transfer*>(aClient);
-        if (self.mIsWeb && !self.Notify(0, 0, TURLDownloadStatus::dsSendingRequest, aPrimaryIp ? aPrimaryIp : ""))
+        if (self.mIsWeb
+            && !self.Notify(0, 0, TURLDownloadStatus::dsSendingRequest, aPrimaryIp ? aPrimaryIp : ""))
             return CURL_PREREQFUNC_ABORT;
         return self.Stopped() ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
     }
@@ -487,13 +493,13 @@ private:
         if (self.Stopped())
             return 0;
         if (self.mBegun)
-            return size;   // trailers after a chunked body
+            return size;  // trailers after a chunked body
         return self.Guarded<std::size_t>(0, [&]() -> std::size_t {
             const std::string_view line(aBuffer, size);
             if (line == "\r\n" || line == "\n")
                 return self.EndOfHeaders() ? size : 0;
             if (StartsWithNoCase(line, "http/"))
-                self.mLocation.clear();   // a new reply (after an interim one)
+                self.mLocation.clear();  // a new reply (after an interim one)
             else if (StartsWithNoCase(line, "location:"))
                 self.mLocation = TrimControl(line.substr(9));
             return size;
@@ -514,7 +520,8 @@ private:
             return 0;
         }
         self.mReceived += size;
-        if (!self.Notify(self.mReceived, self.ProgressMax(), TURLDownloadStatus::dsDownloadingData, self.mURL))
+        if (!self.Notify(self.mReceived, self.ProgressMax(), TURLDownloadStatus::dsDownloadingData,
+                         self.mURL))
             return 0;
         return size;
     }
@@ -537,15 +544,15 @@ private:
     CurlEasy mEasy;
     CURLM* mMulti;
     bool mAdded = false;
-    std::string mAddress;          // what curl fetches: URL, or a local path as file://
+    std::string mAddress;  // what curl fetches: URL, or a local path as file://
     bool mIsWeb = false;
-    std::string mSourcePath;       // a local source's path; empty for web addresses
+    std::string mSourcePath;  // a local source's path; empty for web addresses
     UniqueFile mFile;
     std::uint64_t mReceived = 0;
     bool mBegun = false;
-    bool mStopped = false;         // we ended the transfer: cancel, refusal or failure
+    bool mStopped = false;  // we ended the transfer: cancel, refusal or failure
     bool mExcess = false;
-    std::string mLocation;         // of the reply whose headers are arriving
+    std::string mLocation;  // of the reply whose headers are arriving
     std::string mFollowTarget;
     std::exception_ptr mCallbackError;
 };

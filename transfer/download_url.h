@@ -33,11 +33,11 @@ public:
 
 private:
     friend class TDownLoadURL;
-    void Attach(void* aMulti);   // the transfer's curl multi handle
-    void Detach();               // before that handle goes away
+    void Attach(void* aMulti);  // the transfer's curl multi handle
+    void Detach();              // before that handle goes away
 
     std::atomic<bool> mAborted{false};
-    std::mutex mMutex;           // keeps mMulti alive while Abort wakes it
+    std::mutex mMutex;  // keeps mMulti alive while Abort wakes it
     void* mMulti = nullptr;
 };
 
@@ -50,9 +50,9 @@ public:
     // dsBeginDownloadData the address being fetched, dsRedirecting the
     // absolute target of a redirect (which is never followed).
     // aProgressMax is 0 when the length is not announced.
-    using TDownloadProgressEvent = std::function<void(TDownLoadURL& aSender, std::uint64_t aProgress,
-        std::uint64_t aProgressMax, TURLDownloadStatus aStatusCode, const std::string& aStatusText,
-        bool& aCancel)>;
+    using TDownloadProgressEvent =
+        std::function<void(TDownLoadURL& aSender, std::uint64_t aProgress, std::uint64_t aProgressMax,
+                           TURLDownloadStatus aStatusCode, const std::string& aStatusText, bool& aCancel)>;
 
     TDownLoadURL() = default;
     TDownLoadURL(const TDownLoadURL&) = delete;
@@ -93,6 +93,6 @@ private:
     std::string mFilename;
     TDownloadProgressEvent mOnDownloadProgress;
     std::chrono::seconds mSilenceLimit = kDefaultSilenceLimit;
-    mutable std::mutex mBindingMutex;   // Binding() is read from other threads
+    mutable std::mutex mBindingMutex;  // Binding() is read from other threads
     std::shared_ptr<TBinding> mBinding;
 };

@@ -42,7 +42,7 @@ std::size_t OnHeader(char* aBuffer, std::size_t aSize, std::size_t aCount, void*
     const std::size_t size = aSize * aCount;
     const std::string_view line(aBuffer, size);
     if (state.opened)
-        return size;   // trailers
+        return size;  // trailers
     if (StartsWithNoCase(line, "http/")) {
         state.locationSeen = false;
     } else if (StartsWithNoCase(line, "location:")) {
@@ -74,7 +74,7 @@ std::size_t OnWrite(char* aData, std::size_t aSize, std::size_t aCount, void* aC
     }
     if (state.text->size() >= state.limit) {
         state.full = true;
-        return 0;   // the rest is not wanted: curl ends the transfer here
+        return 0;  // the rest is not wanted: curl ends the transfer here
     }
     return size;
 }

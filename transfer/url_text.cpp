@@ -10,7 +10,7 @@ bool MustEncode(unsigned char aByte)
            || aByte == '{' || aByte == '}' || aByte == '|' || aByte == '\\' || aByte == '^';
 }
 
-} // namespace
+}  // namespace
 
 std::string NormalizeAddress(std::string_view aAddress)
 {

@@ -71,7 +71,7 @@ mode_t CurrentUmask()
     return mask;
 }
 
-} // namespace
+}  // namespace
 
 std::string ResolveOutputPath(const std::string& aPath)
 {

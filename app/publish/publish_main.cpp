@@ -132,12 +132,18 @@ TOptions ParseArguments(int aArgc, char** aArgv)
         ++i;
     }
     const std::map<std::string, std::string*> texts = {
-        {"--base-url", &options.release.baseUrl},       {"--setup", &options.release.setup},
-        {"--wizard-version", &options.release.wizardVersion}, {"--wizard-name", &options.release.wizardName},
-        {"--wizard-url", &options.release.wizardUrl},   {"--title", &options.release.title},
-        {"--link", &options.release.link},              {"--info-link", &options.release.infoLink},
-        {"--info-size", &options.release.infoSize},     {"--end1", &options.release.end1},
-        {"--end2", &options.release.end2},              {"-o", &options.output},
+        {"--base-url", &options.release.baseUrl},
+        {"--setup", &options.release.setup},
+        {"--wizard-version", &options.release.wizardVersion},
+        {"--wizard-name", &options.release.wizardName},
+        {"--wizard-url", &options.release.wizardUrl},
+        {"--title", &options.release.title},
+        {"--link", &options.release.link},
+        {"--info-link", &options.release.infoLink},
+        {"--info-size", &options.release.infoSize},
+        {"--end1", &options.release.end1},
+        {"--end2", &options.release.end2},
+        {"-o", &options.output},
         {"--order-file", &options.orderFile},
     };
     std::vector<std::string> positional;
@@ -169,7 +175,8 @@ TOptions ParseArguments(int aArgc, char** aArgv)
         } else if (options.serve && name == "--base-url-from-port") {
             options.baseUrlFromPort = true;
         } else if (name == "--") {
-            positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                              args.end());
             break;
         } else if (name.size() > 1 && name[0] == '-') {
             throw UsageError("unknown option " + name);
@@ -189,7 +196,8 @@ TOptions ParseArguments(int aArgc, char** aArgv)
     if (options.baseUrlFromPort && !options.release.baseUrl.empty())
         throw UsageError("give --base-url or --base-url-from-port, not both");
     if (!options.baseUrlFromPort && options.release.baseUrl.empty())
-        throw UsageError(options.serve ? "serve needs --base-url or --base-url-from-port" : "--base-url is required");
+        throw UsageError(options.serve ? "serve needs --base-url or --base-url-from-port"
+                                       : "--base-url is required");
     return options;
 }
 
@@ -242,8 +250,8 @@ TReleaseDescription DescribeRelease(const TOptions& aOptions, const std::vector<
         // Two files arriving as NAME are refused when the info file is built.
     }
     TReleaseDescription release = aOptions.release;
-    const std::vector<std::string> order
-        = aOptions.orderFile.empty() ? aOptions.order : ReadOrderFile(aOptions.orderFile);
+    const std::vector<std::string> order =
+        aOptions.orderFile.empty() ? aOptions.order : ReadOrderFile(aOptions.orderFile);
     release.files = OrderReleaseFiles(std::move(listing.files), order, release.setup);
     return release;
 }
@@ -253,7 +261,8 @@ void WriteOutput(const std::string& aOutput, const std::string& aText)
     if (aOutput.empty()) {
         std::fwrite(aText.data(), 1, aText.size(), stdout);
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
-            throw std::system_error(errno, std::generic_category(), "cannot write the info file to standard output");
+            throw std::system_error(errno, std::generic_category(),
+                                    "cannot write the info file to standard output");
         return;
     }
     WriteOutputFile(aOutput, aText);
@@ -300,7 +309,7 @@ int Serve(const TOptions& aOptions)
         failed = !server.Run();
         finished = true;
         if (failed)
-            kill(getpid(), SIGTERM);   // wakes sigwait below
+            kill(getpid(), SIGTERM);  // wakes sigwait below
     });
     std::cout << origin << TReleaseServer::kInfoPath << std::endl;
 
@@ -324,7 +333,7 @@ int Serve(const TOptions& aOptions)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int aArgc, char** aArgv)
 {

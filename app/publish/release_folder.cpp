@@ -25,8 +25,9 @@ TFolderListing ListReleaseFolder(const std::string& aFolder, const std::vector<s
         if (error)
             throw std::system_error(error, "cannot read " + entry.path().string());
         if (!fs::is_regular_file(status)) {
-            listing.notes.push_back("not listed: " + name
-                                    + (fs::is_symlink(status) ? " (a symbolic link)" : " (not a regular file)"));
+            listing.notes.push_back(
+                "not listed: " + name
+                + (fs::is_symlink(status) ? " (a symbolic link)" : " (not a regular file)"));
             continue;
         }
         if (const auto refusal = RefusalOfFileName(name))

@@ -7,8 +7,8 @@
 #include "engine/info_file_writer.h"
 
 struct TFolderListing {
-    std::vector<TReleaseFile> files;   // name order
-    std::vector<std::string> notes;    // what was left out, and why, for the user
+    std::vector<TReleaseFile> files;  // name order
+    std::vector<std::string> notes;   // what was left out, and why, for the user
 };
 
 // Lists and hashes the regular files at the top of aFolder. Symbolic links,

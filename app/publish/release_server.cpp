@@ -23,7 +23,8 @@ TReleaseServer::TReleaseServer(std::map<std::string, std::string> aFiles, std::s
         }
         const auto found = mFiles.find(aRequest.path.substr(1));
         std::error_code error;
-        const std::uintmax_t size = found == mFiles.end() ? 0 : std::filesystem::file_size(found->second, error);
+        const std::uintmax_t size =
+            found == mFiles.end() ? 0 : std::filesystem::file_size(found->second, error);
         auto file = found == mFiles.end() || error
                         ? nullptr
                         : std::make_shared<std::ifstream>(found->second, std::ios::binary);

@@ -19,16 +19,20 @@ struct FlagCase {
     std::uint32_t flags;
 };
 
-void PrintTo(const FlagCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const FlagCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const FlagCase kFlagCases[] = {
     {"empty", {}, 0},
     {"edit_box_new_style", {boEditBox, boNewDialogStyle}, 0x50},
     {"use_new_ui", {boUseNewUI}, 0x50},
     {"use_new_ui_overlaps_its_parts", {boUseNewUI, boEditBox}, 0x50},
-    {"every_option", {boBrowseForComputer, boBrowseForPrinter, boBrowseIncludeFiles, boBrowseIncludeURLs,
-                      boDontGoBelowDomain, boEditBox, boNewDialogStyle, boNoNewFolderButton, boReturnFSAncestors,
-                      boReturnOnlyFSDirs, boShareable, boStatusText, boUAHint, boUseNewUI, boValidate},
+    {"every_option",
+     {boBrowseForComputer, boBrowseForPrinter, boBrowseIncludeFiles, boBrowseIncludeURLs, boDontGoBelowDomain,
+      boEditBox, boNewDialogStyle, boNoNewFolderButton, boReturnFSAncestors, boReturnOnlyFSDirs, boShareable,
+      boStatusText, boUAHint, boUseNewUI, boValidate},
      0xF3FF},
     {"computer_printer_files", {boBrowseForComputer, boBrowseForPrinter, boBrowseIncludeFiles}, 0x7000},
 };

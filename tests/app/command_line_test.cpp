@@ -13,7 +13,7 @@ struct CommandCase {
     const char* name;
     const char* arguments;
     int exitCode;
-    const char* output;       // a text the output must hold
+    const char* output;  // a text the output must hold
 };
 
 const CommandCase kCommandCases[] = {
@@ -27,7 +27,10 @@ const CommandCase kCommandCases[] = {
     {"double_dash_ends_the_options", "-- --help", 1, "cannot open a display"},
 };
 
-void PrintTo(const CommandCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const CommandCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 // Runs the program with a bare environment (no display, a private home) and
 // returns its exit code; aOutput gets stdout and stderr.
@@ -38,8 +41,8 @@ int RunProgram(const std::filesystem::path& aRoot, const CommandCase& aCase, std
         arguments.replace(dest, 4, (aRoot / "dest").string());
     const std::string command = "env -i PATH=/usr/bin:/bin HOME='" + (aRoot / "home").string()
                                 + "' XDG_CONFIG_HOME='" + (aRoot / "config").string() + "' XDG_RUNTIME_DIR='"
-                                + (aRoot / "runtime").string() + "' '"
-                                + DOWNLOADER_BINARY + "' " + arguments + " 2>&1 </dev/null";
+                                + (aRoot / "runtime").string() + "' '" + DOWNLOADER_BINARY + "' " + arguments
+                                + " 2>&1 </dev/null";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
         return -1;
@@ -50,7 +53,7 @@ int RunProgram(const std::filesystem::path& aRoot, const CommandCase& aCase, std
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-} // namespace
+}  // namespace
 
 class CommandLine : public ::testing::TestWithParam<CommandCase> {};
 

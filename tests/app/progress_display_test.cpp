@@ -19,7 +19,10 @@ struct TextCase {
     const char* timeText;
 };
 
-void PrintTo(const TextCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const TextCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const TextCase kTextCases[] = {
     {"third", QLocale::c(), 100.0 / 3, "33.33 %", 90500, "00:01:30"},
@@ -47,7 +50,10 @@ struct BarCase {
     TBarFigures expected;
 };
 
-void PrintTo(const BarCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const BarCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const BarCase kBarCases[] = {
     {"small_exact", 317, 1000, {1000, 317}},
@@ -79,7 +85,7 @@ TEST(StallWatch, FiresOnlyAfterMoreThanThreeMinutesOfUnchangedNonZeroProgress)
     EXPECT_TRUE(watch.Check(500, 1000 + 180001));
     EXPECT_FALSE(watch.Check(501, 1000 + 180002));  // moved: watched afresh
 
-    TStallWatch idle;                                // progress that stays at 0 never stalls
+    TStallWatch idle;  // progress that stays at 0 never stalls
     EXPECT_FALSE(idle.Check(0, 1000));
     EXPECT_FALSE(idle.Check(0, 900000));
 }

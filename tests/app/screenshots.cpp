@@ -59,14 +59,15 @@ int main(int argc, char** argv)
 
     SetText(window, "lblLineInfo1", QStringLiteral("Sample Suite 5.2"));
     SetText(window, "lblInfoLink", QStringLiteral("Version information"));
-    SetText(window, "lblInfoSize", QStringLiteral("3 files - 120 MB total size - Estimated 10 min (ADSL - Cable)"));
+    SetText(window, "lblInfoSize",
+            QStringLiteral("3 files - 120 MB total size - Estimated 10 min (ADSL - Cable)"));
     SetText(window, "txtFolder", QStringLiteral("/home/ana/Downloads/Sample Suite"));
     SetText(window, "lblEnd1", QStringLiteral("Please, click Install to start installation now."));
     SetText(window, "lblEnd2",
             QStringLiteral("You can run the installation later running setup.sh in destination folder."));
 
-    const char* names[] = {"0-connecting", "1-not-connected", "2-destination", "3-download", "4-interrupted",
-                           "5-install"};
+    const char* names[] = {"0-connecting", "1-not-connected", "2-destination",
+                           "3-download",   "4-interrupted",   "5-install"};
     bool ok = true;
     for (int page = 0; page < 6; ++page) {
         pages->setCurrentIndex(page);

@@ -34,8 +34,7 @@ constexpr const char* kKey = "\\SOFTWARE\\Corvane\\Downloader";
 constexpr int kWaitMs = 10000;
 
 // Processes events until aCondition holds; false after aTimeoutMs.
-template <typename TCondition>
-bool WaitUntil(TCondition aCondition, int aTimeoutMs = kWaitMs)
+template <typename TCondition> bool WaitUntil(TCondition aCondition, int aTimeoutMs = kWaitMs)
 {
     QElapsedTimer clock;
     clock.start();
@@ -61,8 +60,10 @@ std::string Sha1Text(const std::string& aBytes)
 constexpr std::size_t kSlowStallAt = 8192;
 Reply SlowReply()
 {
-    return {.body = std::string(65536, 's'), .stallAfter = kSlowStallAt,
-            .dripDelay = std::chrono::milliseconds(20), .dripChunk = 1024};
+    return {.body = std::string(65536, 's'),
+            .stallAfter = kSlowStallAt,
+            .dripDelay = std::chrono::milliseconds(20),
+            .dripChunk = 1024};
 }
 
 struct Message {
@@ -110,7 +111,8 @@ protected:
             const std::string key = "File" + std::to_string(i + 1);
             downloads += key + "=" + aFiles[i].name + "\n";
             checksums += key + "="
-                         + (aFiles[i].checksum.empty() ? Sha1Text(aFiles[i].reply.body) : aFiles[i].checksum) + "\n";
+                         + (aFiles[i].checksum.empty() ? Sha1Text(aFiles[i].reply.body) : aFiles[i].checksum)
+                         + "\n";
             mServer.SetRoute("/rel/" + aFiles[i].name, aFiles[i].reply);
             size += aFiles[i].reply.body.size();
         }
@@ -130,17 +132,17 @@ protected:
     void Open()
     {
         mWindow = std::make_unique<TfrmMain>(mEnvironment);
-        mWindow->SetMessageSink([this](QWidget*, TMessageKind aKind, const QString& aCaption, const QString& aText) {
-            mMessages.push_back({aKind, aCaption.toStdString(), aText.toStdString()});
-        });
+        mWindow->SetMessageSink(
+            [this](QWidget*, TMessageKind aKind, const QString& aCaption, const QString& aText) {
+                mMessages.push_back({aKind, aCaption.toStdString(), aText.toStdString()});
+            });
         ASSERT_TRUE(mWindow->Inicializa());
         mWindow->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(mWindow.get()));
         mWindow->Conectar();
     }
 
-    template <typename TWidget = QWidget>
-    TWidget* Find(const char* aName) const
+    template <typename TWidget = QWidget> TWidget* Find(const char* aName) const
     {
         auto* widget = mWindow->findChild<TWidget*>(QLatin1String(aName));
         EXPECT_NE(widget, nullptr) << aName;
@@ -162,7 +164,10 @@ protected:
         QWidget* target = QApplication::focusWidget();
         QTest::keyClick(target && mWindow->isAncestorOf(target) ? target : mWindow.get(), aKey);
     }
-    void SetFolder(const std::string& aFolder) { Find<QLineEdit>("txtFolder")->setText(QString::fromStdString(aFolder)); }
+    void SetFolder(const std::string& aFolder)
+    {
+        Find<QLineEdit>("txtFolder")->setText(QString::fromStdString(aFolder));
+    }
     std::vector<std::string> Opened()
     {
         std::lock_guard lock(mMutex);
@@ -203,7 +208,8 @@ TEST_F(WizardFlow, NewerWizardIsStartedAndTheWindowCloses)
     Serve("[General]\nVersion=3.02\nDownloader=downloader-3.02\nPath=" + mServer.Url("/wiz") + "\n");
     Open();
     EXPECT_EQ(Text("lblAutoUpdate"), "Downloader Update 3.01");
-    EXPECT_EQ(Opened(), std::vector<std::string>{(mRoot / "runtime" / "Downloader" / "downloader-3.02").string()});
+    EXPECT_EQ(Opened(),
+              std::vector<std::string>{(mRoot / "runtime" / "Downloader" / "downloader-3.02").string()});
     EXPECT_TRUE(mWindow->QuitRequested());
 }
 
@@ -268,7 +274,10 @@ struct LinkCase {
     bool shown;
 };
 
-void PrintTo(const LinkCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const LinkCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 class WizardLink : public WizardFlow, public ::testing::WithParamInterface<LinkCase> {};
 
@@ -310,7 +319,10 @@ struct FolderCase {
     const char* warning;
 };
 
-void PrintTo(const FolderCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const FolderCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 class WizardUnusableFolder : public WizardFlow, public ::testing::WithParamInterface<FolderCase> {};
 
@@ -320,7 +332,8 @@ TEST_P(WizardUnusableFolder, WarnsAndStaysOnTheDestinationPage)
     Open();
     ASSERT_EQ(Page(), TfrmMain::tbDestino);
     std::ofstream(mRoot / "plain-file") << "x";  // nothing can be created below a file, not even by root
-    const std::string folder = GetParam().belowRoot ? (mRoot / GetParam().folder).string() : GetParam().folder;
+    const std::string folder =
+        GetParam().belowRoot ? (mRoot / GetParam().folder).string() : GetParam().folder;
     SetFolder(folder);
     Click("btDownload");
     ASSERT_EQ(mMessages.size(), 1u);
@@ -334,12 +347,15 @@ TEST_P(WizardUnusableFolder, WarnsAndStaysOnTheDestinationPage)
 INSTANTIATE_TEST_SUITE_P(
     Cases, WizardUnusableFolder,
     ::testing::Values(
-        FolderCase{"below_a_file", "plain-file/sub", true, "Downloader can't create the specified destination folder"},
-        FolderCase{"relative", "relative/x", false, "Downloader can't create the specified destination folder"},
+        FolderCase{"below_a_file", "plain-file/sub", true,
+                   "Downloader can't create the specified destination folder"},
+        FolderCase{"relative", "relative/x", false,
+                   "Downloader can't create the specified destination folder"},
         FolderCase{"blanks", "   ", false, "Downloader can't create the specified destination folder"},
         // /proc takes no new files, whoever asks.
-        FolderCase{"no_files_allowed", "/proc", false,
-                   "Downloader doesn't have sufficient rights to perform this operation in destination folder."}),
+        FolderCase{
+            "no_files_allowed", "/proc", false,
+            "Downloader doesn't have sufficient rights to perform this operation in destination folder."}),
     [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
 struct InstallCase {
@@ -348,7 +364,10 @@ struct InstallCase {
     bool installShown;
 };
 
-void PrintTo(const InstallCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const InstallCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 class WizardDownload : public WizardFlow, public ::testing::WithParamInterface<InstallCase> {};
 
@@ -421,16 +440,12 @@ TEST_P(WizardCancel, StopsTheDownloadWithoutTheConnectionLine)
     ASSERT_EQ(Page(), TfrmMain::tbDownload);
     ASSERT_TRUE(DownloadUnderWay(kSlowStallAt));  // all the server sends before it stalls
     switch (GetParam()) {
-    case CancelWay::Button:
-        Click("btCancel");
-        break;
-    case CancelWay::Escape:
-        Key(Qt::Key_Escape);
-        break;
+    case CancelWay::Button: Click("btCancel"); break;
+    case CancelWay::Escape: Key(Qt::Key_Escape); break;
     case CancelWay::StallCheck:
-        mWindow->UpdateProgress();     // the figure is seen for the first time
+        mWindow->UpdateProgress();  // the figure is seen for the first time
         mClock += 180000;
-        mWindow->UpdateProgress();     // three minutes exactly: still waiting
+        mWindow->UpdateProgress();  // three minutes exactly: still waiting
         ASSERT_EQ(Page(), TfrmMain::tbDownload);
         mClock += 1;
         QCoreApplication::postEvent(mWindow.get(), new QEvent(kProgressEvent));
@@ -567,7 +582,10 @@ struct GuessCase {
     std::string expected;              // below HOME
 };
 
-void PrintTo(const GuessCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const GuessCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const GuessCase kGuessCases[] = {
     {"stored_folder_wins", {"mine", "web"}, "mine", "web", "", "mine"},
@@ -595,7 +613,8 @@ TEST_P(DestinationGuess, PicksTheFirstFolderThatExists)
         RegWriteString(HKEY_CURRENT_USER, "\\Software\\Microsoft\\Internet Explorer", "Download Directory",
                        underHome(guess.browser));
     if (!guess.xdgDownload.empty())
-        std::ofstream(mRoot / "config" / "user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"$HOME/" << guess.xdgDownload << "\"\n";
+        std::ofstream(mRoot / "config" / "user-dirs.dirs")
+            << "XDG_DOWNLOAD_DIR=\"$HOME/" << guess.xdgDownload << "\"\n";
 
     mWindow = std::make_unique<TfrmMain>(mEnvironment);
     ASSERT_TRUE(mWindow->Inicializa());

@@ -52,8 +52,7 @@ std::string OpenSslHex(const std::string& aData)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (EVP_Digest(aData.data(), aData.size(), digest, &size, EVP_sha1(), nullptr) != 1
-        || size != 20)
+    if (EVP_Digest(aData.data(), aData.size(), digest, &size, EVP_sha1(), nullptr) != 1 || size != 20)
         throw std::runtime_error("cannot hash with OpenSSL");
     TSHA1Digest result;
     std::copy_n(digest, 20, result.begin());
@@ -72,9 +71,9 @@ std::string RandomBytes(std::mt19937& aRandom, std::size_t aSize)
 // ---- Published vectors ---------------------------------------------------------
 
 struct Sha1Case {
-    const char* name;      // becomes the test name
+    const char* name;  // becomes the test name
     std::string input;
-    const char* digest;    // from sha1sum, never from our code
+    const char* digest;  // from sha1sum, never from our code
 };
 
 const Sha1Case kSha1Cases[] = {
@@ -91,7 +90,10 @@ const Sha1Case kSha1Cases[] = {
     {"len64", std::string(64, 'a'), "0098BA824B5C16427BD7A1122A5A442A25EC644D"},
 };
 
-void PrintTo(const Sha1Case& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const Sha1Case& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 class Sha1KnownAnswer : public ::testing::TestWithParam<Sha1Case> {};
 
@@ -284,7 +286,7 @@ private:
     static std::filesystem::path MakeDir()
     {
         const std::filesystem::path dir = std::filesystem::path(::testing::TempDir())
-            / ("sha1_test_" + std::to_string(std::random_device{}()));
+                                          / ("sha1_test_" + std::to_string(std::random_device{}()));
         std::filesystem::create_directories(dir);
         return dir;
     }
@@ -319,11 +321,10 @@ TEST_F(Sha1FileTest, UnopenableFileThrowsAndKeepsTheDigest)
             hasher.HashFile(path);
             ADD_FAILURE() << "no exception";
         } catch (const std::system_error& aError) {
-            EXPECT_EQ(std::string(aError.what()).rfind("cannot open " + path + ": ", 0), 0u)
-                << aError.what();
+            EXPECT_EQ(std::string(aError.what()).rfind("cannot open " + path + ": ", 0), 0u) << aError.what();
         }
         EXPECT_EQ(HasherHex(hasher), "A9993E364706816ABA3E25717850C26C9CD0D89D");
     }
 }
 
-} // namespace
+}  // namespace

@@ -15,7 +15,8 @@ TEST(DownloadData, FreshRecordIsAllZero)
                  || data.MostrarProgreso() || data.Redirect());
     EXPECT_EQ(data.ArchProgreso() + data.ArchProgresoMax(), 0u);
     EXPECT_EQ(data.Total() + data.Number() + data.VersionLocal(), 0);
-    EXPECT_EQ(data.Size() + data.Acumulado() + data.AcumuladosEnteros() + data.TStart() + data.TAcumStart(), 0.0);
+    EXPECT_EQ(data.Size() + data.Acumulado() + data.AcumuladosEnteros() + data.TStart() + data.TAcumStart(),
+              0.0);
     EXPECT_TRUE((data.Mensaje() + data.CarpetaOrigen() + data.CarpetaDestino() + data.ArchSetup()
                  + data.ArchIniLocal() + data.ArchIniRemoto() + data.ArchivoDown() + data.ArchivoHash()
                  + data.ArchivoDownloader() + data.CarpetaDownloader() + data.Line1() + data.Link()

@@ -34,7 +34,7 @@ bool WaitUntil(Condition aCondition, std::chrono::seconds aLimit = std::chrono::
     return true;
 }
 
-} // namespace
+}  // namespace
 
 class EngineFlow : public EngineSandbox {};
 
@@ -127,7 +127,8 @@ TEST_F(EngineFlow, StalledTransferIsAbortedAfterTheSilenceLimit)
     ThreadDownloads worker(true, mData, mHost, mEnvironment);
     worker.Start();
     // The clock stands still, so the data that arrives records no update.
-    ASSERT_TRUE(WaitUntil([&] { return mServer.RequestCount("/rel/data1.cab") == 1 && mHost.mStallTimerEnabled; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return mServer.RequestCount("/rel/data1.cab") == 1 && mHost.mStallTimerEnabled; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
     const std::uint32_t lastUpdate = mClock.load();
@@ -181,12 +182,15 @@ TEST_F(EngineFlow, CancelBetweenFilesKeepsTheVerifiedResult)
 
 struct ListCase {
     const char* name;
-    const char* downloads;     // the [Downloads] entries
+    const char* downloads;  // the [Downloads] entries
     std::int32_t total;
     std::vector<std::string> fetched;
 };
 
-void PrintTo(const ListCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const ListCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 class EngineFileList : public EngineSandbox, public ::testing::WithParamInterface<ListCase> {};
 
@@ -194,9 +198,8 @@ TEST_P(EngineFileList, CountsAndFetchesUpToTheFirstGap)
 {
     for (const char* name : {"a.bin", "b.bin", "d.bin"})
         mServer.SetRoute(std::string("/rel/") + name, {.body = name});
-    ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\n" + GetParam().downloads
-              + "[Checksum]\nFile1=" + Sha1Text("a.bin") + "\nFile2=" + Sha1Text("b.bin")
-              + "\nFile4=" + Sha1Text("d.bin") + "\n");
+    ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\n" + GetParam().downloads + "[Checksum]\nFile1="
+              + Sha1Text("a.bin") + "\nFile2=" + Sha1Text("b.bin") + "\nFile4=" + Sha1Text("d.bin") + "\n");
     ConfigureAndDownload();
     EXPECT_TRUE(mData.Result());
     EXPECT_EQ(mData.Total(), GetParam().total);
@@ -207,18 +210,21 @@ TEST_P(EngineFileList, CountsAndFetchesUpToTheFirstGap)
     EXPECT_EQ(fetched, GetParam().fetched);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lists, EngineFileList, ::testing::Values(
-    ListCase{"gap_after_two", "File1=a.bin\nFile2=b.bin\nFile4=d.bin\n", 2, {"a.bin", "b.bin"}},
-    ListCase{"empty_section", "", 0, {}},
-    ListCase{"first_entry_empty", "File1=\nFile2=b.bin\n", 2, {}}),
-    [](const auto& aInfo) { return std::string(aInfo.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lists, EngineFileList,
+                         ::testing::Values(ListCase{"gap_after_two",
+                                                    "File1=a.bin\nFile2=b.bin\nFile4=d.bin\n",
+                                                    2,
+                                                    {"a.bin", "b.bin"}},
+                                           ListCase{"empty_section", "", 0, {}},
+                                           ListCase{"first_entry_empty", "File1=\nFile2=b.bin\n", 2, {}}),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
 TEST_F(EngineFlow, RenamedFileReplacesAnExistingOne)
 {
     const std::string body = "#!/bin/sh\necho new\n";
     mServer.SetRoute("/rel/Setup.sh.rename", {.body = body});
-    ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\nFile1=Setup.sh.rename\n[Checksum]\nFile1="
-              + Sha1Text(body) + "\n");
+    ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel")
+              + "\nFile1=Setup.sh.rename\n[Checksum]\nFile1=" + Sha1Text(body) + "\n");
     std::ofstream(Dest() / "Setup.sh") << "old";
     ConfigureAndDownload();
     EXPECT_TRUE(mData.Result());
@@ -230,8 +236,8 @@ TEST_F(EngineFlow, NamesLeadingOutOfTheDestinationAreRefused)
 {
     const std::string body = "x";
     for (const char* name : {"../evil.sh", "/tmp/evil.sh", "sub/../../evil.sh"}) {
-        ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\nFile1=" + name + "\n[Checksum]\nFile1="
-                  + Sha1Text(body) + "\n");
+        ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\nFile1=" + name
+                  + "\n[Checksum]\nFile1=" + Sha1Text(body) + "\n");
         ConfigureAndDownload();
         EXPECT_FALSE(mData.Result()) << name;
         EXPECT_EQ(mData.Number(), 1) << name;
@@ -244,7 +250,8 @@ TEST_F(EngineFlow, NamesLeadingOutOfTheDestinationAreRefused)
 TEST_F(EngineFlow, UnreachableInfoFileLeavesTheTextsAlone)
 {
     mData.SetLine1("kept");
-    RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Corvane\\Downloader", "INIConfig", mServer.Url("/missing.ini"));
+    RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Corvane\\Downloader", "INIConfig",
+                   mServer.Url("/missing.ini"));
     Run(TWebOperation::twoConfiguration);
     EXPECT_FALSE(mData.Result());
     EXPECT_EQ(mData.Line1(), "kept");
@@ -266,21 +273,24 @@ TEST_F(EngineFlow, InfoFileTooLargeToReadWholeIsNotUsed)
 
 struct UpdateCase {
     const char* name;
-    const char* general;   // the [General] lines
+    const char* general;  // the [General] lines
     bool allowed;
     bool fetched;
-    const char* line1;     // read after Version
+    const char* line1;  // read after Version
 };
 
-void PrintTo(const UpdateCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const UpdateCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 class EngineSelfUpdate : public EngineSandbox, public ::testing::WithParamInterface<UpdateCase> {};
 
 TEST_P(EngineSelfUpdate, FetchesOnlyAStrictlyNewerWizard)
 {
     mServer.SetRoute("/wiz/downloader-new", {.body = "#!/bin/sh\nexit 0\n"});
-    ServeInfo(std::string("[General]\n") + GetParam().general + "Downloader=downloader-new\nPath="
-              + mServer.Url("/wiz") + "\n[Info]\nLine1=Title\n");
+    ServeInfo(std::string("[General]\n") + GetParam().general
+              + "Downloader=downloader-new\nPath=" + mServer.Url("/wiz") + "\n[Info]\nLine1=Title\n");
     mEnvironment.selfUpdateAllowed = GetParam().allowed;
     Run(TWebOperation::twoConfiguration);
 
@@ -298,13 +308,14 @@ TEST_P(EngineSelfUpdate, FetchesOnlyAStrictlyNewerWizard)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, EngineSelfUpdate, ::testing::Values(
-    UpdateCase{"newer", "Version=3.02\n", true, true, "Title"},
-    UpdateCase{"same", "Version=3.01\n", true, false, "Title"},
-    UpdateCase{"short_is_older", "Version=3.1\n", true, false, "Title"},
-    UpdateCase{"missing", "", true, false, "Title"},
-    UpdateCase{"empty_stops_reading", "Version=\n", true, false, ""},
-    UpdateCase{"started_by_an_update", "Version=3.02\n", false, false, "Title"}),
+INSTANTIATE_TEST_SUITE_P(
+    Versions, EngineSelfUpdate,
+    ::testing::Values(UpdateCase{"newer", "Version=3.02\n", true, true, "Title"},
+                      UpdateCase{"same", "Version=3.01\n", true, false, "Title"},
+                      UpdateCase{"short_is_older", "Version=3.1\n", true, false, "Title"},
+                      UpdateCase{"missing", "", true, false, "Title"},
+                      UpdateCase{"empty_stops_reading", "Version=\n", true, false, ""},
+                      UpdateCase{"started_by_an_update", "Version=3.02\n", false, false, "Title"}),
     [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
 class EngineInfoSource : public EngineSandbox {

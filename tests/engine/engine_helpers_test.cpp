@@ -18,18 +18,17 @@ struct VersionCase {
 };
 
 const VersionCase kVersionCases[] = {
-    {"own", "3.01", 301},
-    {"newer", "3.02", 302},
-    {"short_is_older", "3.1", 31},
-    {"three_parts", "10.0.2", 1002},
-    {"missing_default", "0", 0},
-    {"leading_blanks", "  3.01", 301},
-    {"signed", "-3.01", -301},
-    {"hex_dollar", "$1.0", 16},
+    {"own", "3.01", 301},          {"newer", "3.02", 302},
+    {"short_is_older", "3.1", 31}, {"three_parts", "10.0.2", 1002},
+    {"missing_default", "0", 0},   {"leading_blanks", "  3.01", 301},
+    {"signed", "-3.01", -301},     {"hex_dollar", "$1.0", 16},
     {"hex_0x", "0x1.F", 31},
 };
 
-void PrintTo(const VersionCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const VersionCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 class VersionToIntCase : public ::testing::TestWithParam<VersionCase> {};
 
@@ -68,8 +67,9 @@ class FolderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        mDir = fs::path(::testing::TempDir()) / ("engine-" + std::to_string(::getpid()) + "-"
-                                                 + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        mDir = fs::path(::testing::TempDir())
+               / ("engine-" + std::to_string(::getpid()) + "-"
+                  + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(mDir);
         fs::create_directories(mDir / "dest" / "sub");
     }
@@ -127,7 +127,7 @@ TEST(ProgressFigures, TextsAndEstimates)
 
     TDownloadData data;
     data.SetTStart(1000);
-    data.SetArchProgreso(1ull << 32);     // beyond 32 bits on purpose
+    data.SetArchProgreso(1ull << 32);  // beyond 32 bits on purpose
     data.SetArchProgresoMax(3ull << 32);
     EXPECT_DOUBLE_EQ(FileTimeLeftMs(data, 3000), 4000);  // a third in 2 s: 4 s left
     data.SetArchProgreso(4ull << 32);                    // more than announced

@@ -94,14 +94,15 @@ protected:
             size += static_cast<double>(aFiles[i].body.size());
         }
         return "[General]\nVersion=3.01\nSetup=setup.sh\n" + downloads + checksums
-               + "[Info]\nLine1=Sample Suite 5.2\nInfo Size=3 files\nSize=" + std::to_string(static_cast<long long>(size))
-               + "\n" + aExtra;
+               + "[Info]\nLine1=Sample Suite 5.2\nInfo Size=3 files\nSize="
+               + std::to_string(static_cast<long long>(size)) + "\n" + aExtra;
     }
 
     void ServeInfo(const std::string& aInfo)
     {
         mServer.SetRoute("/info.ini", {.body = aInfo});
-        RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Corvane\\Downloader", "INIConfig", mServer.Url("/info.ini"));
+        RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Corvane\\Downloader", "INIConfig",
+                       mServer.Url("/info.ini"));
     }
 
     void Run(TWebOperation aOperation)

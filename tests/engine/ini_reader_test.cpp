@@ -59,11 +59,14 @@ struct ReadCase {
     const char* section;
     const char* key;
     const char* fallback;
-    std::optional<std::string> expected;   // nullopt: the key must be missing and read the default
-    std::string expectedMissing = "";      // what a missing key reads
+    std::optional<std::string> expected;  // nullopt: the key must be missing and read the default
+    std::string expectedMissing = "";     // what a missing key reads
 };
 
-void PrintTo(const ReadCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const ReadCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const std::string kLongAscii(2048, 'x');
 std::string Repeat(const std::string& aText, int aCount)
@@ -76,15 +79,21 @@ std::string Repeat(const std::string& aText, int aCount)
 
 const ReadCase kReadCases[] = {
     {"double_quotes_removed", "[General]\r\nSetup=\"Setup.exe\"\r\n", "General", "Setup", " ", "Setup.exe"},
-    {"single_quotes_removed", "[General]\r\nSetup='My Setup.exe'\r\n", "General", "Setup", " ", "My Setup.exe"},
+    {"single_quotes_removed", "[General]\r\nSetup='My Setup.exe'\r\n", "General", "Setup", " ",
+     "My Setup.exe"},
     {"blanks_inside_quotes_kept", "[I]\r\nLine1=\" x \"\r\n", "I", "Line1", " ", " x "},
     {"mismatched_quotes_kept", "[I]\r\nLine1=\"abc'\r\n", "I", "Line1", " ", "\"abc'"},
     {"lone_quote_kept", "[I]\r\nLine1=\"\r\n", "I", "Line1", " ", "\""},
     {"blanks_around_key_and_value", "[I]\r\n \tLine1 \t=  \t Sample Suite 5.2 \t \r\n", "I", "Line1", " ",
      "Sample Suite 5.2"},
-    {"value_after_first_equals", "[Info]\r\nLink=http://h/p?a=b=c\r\n", "Info", "Link", " ", "http://h/p?a=b=c"},
+    {"value_after_first_equals", "[Info]\r\nLink=http://h/p?a=b=c\r\n", "Info", "Link", " ",
+     "http://h/p?a=b=c"},
     {"names_ignore_case", "[gEnErAl]\r\nsetup=s.exe\r\n", "GENERAL", "Setup", " ", "s.exe"},
-    {"non_ascii_names_ignore_case", "[\xC3\x9C" "bersicht]\r\n\xC3\x84nderung=1\r\n", "\xC3\xBC" "bersicht",
+    {"non_ascii_names_ignore_case",
+     "[\xC3\x9C"
+     "bersicht]\r\n\xC3\x84nderung=1\r\n",
+     "\xC3\xBC"
+     "bersicht",
      "\xC3\xA4NDERUNG", " ", "1"},
     {"section_with_blanks", "  [ Info ]  trailing\r\nEnd1=e\r\n", "Info", "End1", " ", "e"},
     {"section_without_bracket", "[Info\r\nEnd1=e\r\n", "Info", "End1", " ", "e"},
@@ -93,7 +102,8 @@ const ReadCase kReadCases[] = {
     {"first_duplicate_wins", "[S]\r\nA=1\r\na=2\r\nA=3\r\n", "S", "A", " ", "1"},
     {"sections_merged", "[S]\r\nA=1\r\n[T]\r\nB=2\r\n[s]\r\nC=3\r\nA=4\r\n", "s", "C", " ", "3"},
     {"merged_section_keeps_first", "[S]\r\nA=1\r\n[T]\r\nB=2\r\n[s]\r\nC=3\r\nA=4\r\n", "S", "A", " ", "1"},
-    {"same_key_other_section", "[General]\r\nPath=w\r\n[Downloads]\r\nPath=r\r\n", "Downloads", "Path", " ", "r"},
+    {"same_key_other_section", "[General]\r\nPath=w\r\n[Downloads]\r\nPath=r\r\n", "Downloads", "Path", " ",
+     "r"},
     {"comment_ignored", "[S]\r\n;A=1\r\n", "S", "A", " ", std::nullopt},
     {"indented_comment_ignored", "[S]\r\n  ;A=1\r\n", "S", "A", " ", std::nullopt},
     {"key_before_any_section_ignored", "A=1\r\n[S]\r\n", "S", "A", " ", std::nullopt},
@@ -228,7 +238,8 @@ TEST_F(IniFileTest, HugeFileIsReadUpToTheLimitOnly)
     {
         std::FILE* file = std::fopen(path.c_str(), "wb");
         ASSERT_NE(file, nullptr);
-        const std::string head = "[S]\r\nA=1\r\nLong=" + std::string(TIniReader::kMaxFileBytes / 2, 'x') + "\r\nB=2\r\n";
+        const std::string head =
+            "[S]\r\nA=1\r\nLong=" + std::string(TIniReader::kMaxFileBytes / 2, 'x') + "\r\nB=2\r\n";
         std::fwrite(head.data(), 1, head.size(), file);
         // Megabytes of NUL bytes (a sparse hole), then a line that straddles
         // the limit and a key wholly past it; the file ends at 100 MB.
@@ -246,7 +257,7 @@ TEST_F(IniFileTest, HugeFileIsReadUpToTheLimitOnly)
     EXPECT_EQ(reader.ReadString("S", "A", " "), "1");
     EXPECT_EQ(reader.ReadString("S", "Long", " "), std::string(2047, 'x'));
     EXPECT_EQ(reader.ReadString("S", "B", " "), "2");
-    EXPECT_FALSE(reader.ValueExists("S", "Cut"));   // a cut value is never handed out
+    EXPECT_FALSE(reader.ValueExists("S", "Cut"));  // a cut value is never handed out
     EXPECT_FALSE(reader.ValueExists("S", "Late"));
 }
 
@@ -274,7 +285,10 @@ struct FloatCase {
     double value;
 };
 
-void PrintTo(const FloatCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const FloatCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const FloatCase kFloatCases[] = {
     {"whole_bytes_point", "120000000", '.', true, 120000000},
@@ -346,7 +360,7 @@ TEST_F(IniFileTest, SizeUsesTheUserSeparator)
                                        "Words=about 120 MB\r\nEmpty=\r\n");
     EXPECT_EQ(reader.ReadFloat("Info", "Size"), 120000000);
     EXPECT_EQ(reader.ReadFloat("info", "half"), 1234.5);
-    EXPECT_EQ(reader.ReadFloat("Info", "Comma"), 0);   // another locale's separator
+    EXPECT_EQ(reader.ReadFloat("Info", "Comma"), 0);  // another locale's separator
     EXPECT_EQ(reader.ReadFloat("Info", "Words"), 0);
     EXPECT_EQ(reader.ReadFloat("Info", "Empty"), 0);
     EXPECT_EQ(reader.ReadFloat("Info", "Missing"), 0);
@@ -358,4 +372,4 @@ TEST(UserDecimalSeparatorTest, UnknownLocaleFallsBackToPoint)
     EXPECT_EQ(UserDecimalSeparator(), '.');
 }
 
-} // namespace
+}  // namespace

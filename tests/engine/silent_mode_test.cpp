@@ -14,7 +14,8 @@
 
 class SilentMode : public EngineSandbox {
 protected:
-    int RunSilentTo(const std::string& aDest, bool aCancel = false, bool aInstall = false, int aTerminalColumns = 0)
+    int RunSilentTo(const std::string& aDest, bool aCancel = false, bool aInstall = false,
+                    int aTerminalColumns = 0)
     {
         TSilentOptions options;
         options.destination = aDest;
@@ -45,7 +46,7 @@ std::string Repeat(const std::string& aText, int aTimes)
     return result;
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(SilentMode, ExitCodesTellHowTheRunEnded)
 {
@@ -72,8 +73,8 @@ TEST_F(SilentMode, ExitCodesTellHowTheRunEnded)
 TEST_F(SilentMode, NewerWizardRunsInsteadAndItsExitCodeIsOurs)
 {
     const std::string marker = (mRoot / "child-env").string();
-    mServer.SetRoute("/wiz/downloader", {.body = "#!/bin/sh\necho \"$DOWNLOADER_SELF_UPDATED $*\" > '" + marker
-                                                 + "'\nexit 7\n"});
+    mServer.SetRoute("/wiz/downloader", {.body = "#!/bin/sh\necho \"$DOWNLOADER_SELF_UPDATED $*\" > '"
+                                                 + marker + "'\nexit 7\n"});
     ServeInfo("[General]\nVersion=3.02\nDownloader=downloader\nPath=" + mServer.Url("/wiz") + "\n");
     mEnvironment.shellOpen = nullptr;  // the real launcher: the served script runs
     EXPECT_EQ(RunSilentTo(Dest().string()), 7) << mLog.str();
@@ -113,11 +114,13 @@ TEST_F(SilentMode, MissingInfoAddressNamesTheSourceThatFailed)
         EXPECT_EQ(RunSilentTo(Dest().string()), 2);
         return mLog.str();
     };
-    EXPECT_NE(runWith("", "").find("not connected: no info file address (set INIConfig, or give a release number)"),
-              std::string::npos);
+    EXPECT_NE(
+        runWith("", "").find("not connected: no info file address (set INIConfig, or give a release number)"),
+        std::string::npos);
     const std::string release = runWith("7", "");
     EXPECT_NE(release.find("not connected: the info service gave no info file address for release 7"),
-              std::string::npos) << release;
+              std::string::npos)
+        << release;
     EXPECT_EQ(mServer.RequestCount("/svc?INFOFILE=7"), 1u);
     const std::string embedded = runWith("7", mServer.Url("/svc"));
     EXPECT_NE(embedded.find("not connected: the info service gave no info file address\n"), std::string::npos)
@@ -155,7 +158,7 @@ TEST_F(SilentMode, InstallSucceedsOnlyWhenSetupStarted)
     EXPECT_EQ(RunSilentTo(Dest().string(), false, true), 0) << mLog.str();
     EXPECT_NE(mLog.str().find("started " + (Dest() / "setup.sh").string()), std::string::npos) << mLog.str();
     bool ran = false;
-    for (int turn = 0; turn < 500 && !ran; ++turn) {    // it runs on its own: wait at most 5 s
+    for (int turn = 0; turn < 500 && !ran; ++turn) {  // it runs on its own: wait at most 5 s
         ran = std::filesystem::exists(marker);
         if (!ran)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -191,7 +194,7 @@ TProgressLine Figures(const std::string& aName, double aFileLeftMs = 62000, doub
 }
 
 const std::string kLongName = "release-disc-image-part-07.bin";  // 30 characters
-const std::string kAccented = Repeat("\xC3\xA9", 40) + ".bin";     // 44 characters, 84 bytes
+const std::string kAccented = Repeat("\xC3\xA9", 40) + ".bin";   // 44 characters, 84 bytes
 
 const ProgressLineCase kProgressLineCases[] = {
     {"wide_shows_everything", 200, Figures(kLongName),
@@ -202,10 +205,14 @@ const ProgressLineCase kProgressLineCases[] = {
     {"forty_keeps_the_name_end_and_total", 40, Figures(kLongName), "3/12 ...mage-part-07.bin  total 12.34 %"},
     {"utf8_name_counted_in_characters", 80, Figures(kAccented),
      "3/12 ..." + Repeat("\xC3\xA9", 22) + ".bin  file 45.20 %  total 12.34 % (00:10:00 left)"},
-    {"no_estimate_yet", 80, Figures("a.bin", 0, 0), "[##..................] 3/12 a.bin  file 45.20 %  total 12.34 %"},
+    {"no_estimate_yet", 80, Figures("a.bin", 0, 0),
+     "[##..................] 3/12 a.bin  file 45.20 %  total 12.34 %"},
     {"estimate_of_days_is_no_estimate", 80, Figures("a.bin", 0, 3 * 86400000.0),
      "[##..................] 3/12 a.bin  file 45.20 %  total 12.34 %"},
-    {"control_characters_neutralised", 200, Figures("a\x1b[2J\x07\xC2\x9B" "b.bin", 0, 0),
+    {"control_characters_neutralised", 200,
+     Figures("a\x1b[2J\x07\xC2\x9B"
+             "b.bin",
+             0, 0),
      "[##..................] 3/12 a?[2J??b.bin  file 45.20 %  total 12.34 %"},
     {"narrower_than_the_total", 10, Figures(kLongName), "total 12."},
 };
@@ -222,4 +229,4 @@ TEST_P(ProgressLineFormat, FitsTheTerminalAndKeepsWhatMatters)
 INSTANTIATE_TEST_SUITE_P(Cases, ProgressLineFormat, ::testing::ValuesIn(kProgressLineCases),
                          [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
-} // namespace
+}  // namespace

@@ -17,7 +17,8 @@ void ScratchHome::SetUp()
     fs::create_directories(mHome);
     setenv("HOME", mHome.c_str(), 1);
     setenv("XDG_CONFIG_HOME", mConfig.c_str(), 1);
-    for (const char* name : {"XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"})
+    for (const char* name :
+         {"XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"})
         unsetenv(name);
 }
 

@@ -17,9 +17,9 @@ protected:
     // Writes aText as the hive file, creating its folder.
     void WriteHive(const std::string& aText) const;
 
-    std::filesystem::path mRoot;     // removed after the test
-    std::filesystem::path mHome;     // $HOME
-    std::filesystem::path mConfig;   // $XDG_CONFIG_HOME
+    std::filesystem::path mRoot;    // removed after the test
+    std::filesystem::path mHome;    // $HOME
+    std::filesystem::path mConfig;  // $XDG_CONFIG_HOME
 };
 
 std::string ReadWholeFile(const std::filesystem::path& aPath);

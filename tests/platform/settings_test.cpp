@@ -67,11 +67,11 @@ int WaitBounded(pid_t aChild, std::chrono::seconds aLimit)
 
 struct ReadCase {
     const char* name;
-    std::string hive;        // the file after its header
+    std::string hive;  // the file after its header
     std::string keyPath;
     std::string valueName;
-    std::string expected;    // the text read, when error is empty
-    std::string error;       // the ERegistryException text
+    std::string expected;  // the text read, when error is empty
+    std::string error;     // the ERegistryException text
 };
 
 void PrintTo(const ReadCase& aCase, std::ostream* aOut)
@@ -86,10 +86,10 @@ const ReadCase kReadCases[] = {
     {"zero_bytes_text", kProgramSection + "\"Destination\"=hex(1):\r\n", kProgramKey, "Destination", "", ""},
     {"zero_bytes_dword", kProgramSection + "\"Destination\"=hex(4):\r\n", kProgramKey, "Destination", "", ""},
     {"zero_bytes_binary", kProgramSection + "\"Destination\"=hex:\r\n", kProgramKey, "Destination", "", ""},
-    {"dword_is_not_text", kProgramSection + "\"Destination\"=dword:0000002a\r\n", kProgramKey, "Destination", "",
-     "Invalid data type for 'Destination'"},
-    {"binary_is_not_text", kProgramSection + "\"Destination\"=hex:41,00,00,00\r\n", kProgramKey, "Destination",
+    {"dword_is_not_text", kProgramSection + "\"Destination\"=dword:0000002a\r\n", kProgramKey, "Destination",
      "", "Invalid data type for 'Destination'"},
+    {"binary_is_not_text", kProgramSection + "\"Destination\"=hex:41,00,00,00\r\n", kProgramKey,
+     "Destination", "", "Invalid data type for 'Destination'"},
     {"expand_sz_unexpanded",
      "[HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Explorer]\r\n\"Download Directory\"=hex(2):"
          + HexOfAsciiText("%USERPROFILE%\\Downloads") + "\r\n",
@@ -117,9 +117,8 @@ TEST_P(SettingsRead, GivesTextDefaultOrTypeError)
     const ReadCase& readCase = GetParam();
     WriteHive(kHeader + readCase.hive);
     std::string text;
-    const std::string error = RegistryErrorOf([&] {
-        text = RegReadString(HKEY_CURRENT_USER, readCase.keyPath, readCase.valueName, "<default>");
-    });
+    const std::string error = RegistryErrorOf(
+        [&] { text = RegReadString(HKEY_CURRENT_USER, readCase.keyPath, readCase.valueName, "<default>"); });
     EXPECT_EQ(error, readCase.error);
     if (readCase.error.empty()) {
         EXPECT_EQ(text, readCase.expected);
@@ -133,7 +132,8 @@ class SettingsTest : public ScratchHome {};
 
 TEST_F(SettingsTest, ReadsOlderAndUtf16Files)
 {
-    WriteHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\n\"Destination\"=\"caf\xE9\"\n");
+    WriteHive(
+        "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\n\"Destination\"=\"caf\xE9\"\n");
     EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination"), "caf\xC3\xA9");
 
     // What the registry editor writes: UTF-16LE with its mark, CR LF.
@@ -160,11 +160,12 @@ TEST_F(SettingsTest, WriteCreatesFoldersAndTheWholeKeyPath)
     ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/srv/files"));
 
     EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination"), "/srv/files");
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(stat(HivePath().parent_path().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
-    EXPECT_NE(ReadWholeFile(HivePath()).find("[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\n"
-                                             "\"Destination\"=\"/srv/files\"\n"),
+    EXPECT_NE(ReadWholeFile(HivePath())
+                  .find("[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\n"
+                        "\"Destination\"=\"/srv/files\"\n"),
               std::string::npos);
 
     HRegistry registry(KEY_READ);
@@ -251,7 +252,8 @@ TEST_F(SettingsTest, PointsAndNumbersFollowTheirTypeRules)
     ASSERT_TRUE(reader.OpenKey(kProgramKey, false));
     EXPECT_EQ(reader.ReadPoint("Window").X, -640);
     EXPECT_EQ(reader.ReadPoint("Window").Y, 480);
-    EXPECT_EQ(RegistryErrorOf([&] { reader.WriteWideString("Other", "x"); }), "Failed to set data for 'Other'");
+    EXPECT_EQ(RegistryErrorOf([&] { reader.WriteWideString("Other", "x"); }),
+              "Failed to set data for 'Other'");
 }
 
 TEST_F(SettingsTest, UnwritableFolderOrFileMakesWriteReturnFalse)
@@ -284,7 +286,7 @@ TEST_F(SettingsTest, HiveBehindASymbolicLinkIsWrittenThroughIt)
     EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination", ""), "/new");
     EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Other", ""), "kept");
     for (const auto& entry : fs::directory_iterator(kept.parent_path()))
-        EXPECT_EQ(entry.path(), kept);    // no stray temporary file beside the real hive
+        EXPECT_EQ(entry.path(), kept);  // no stray temporary file beside the real hive
 
     // A link that leads nowhere is the user's to mend: it stays as it is.
     fs::remove(kept);
@@ -326,7 +328,7 @@ TEST_F(SettingsTest, BrokenHiveIsNeverOverwritten)
     for (const auto& entry : fs::directory_iterator(HivePath().parent_path()))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"user.reg", "user.reg.lock"}));   // no stray temporary file
+    EXPECT_EQ(names, (std::vector<std::string>{"user.reg", "user.reg.lock"}));  // no stray temporary file
 }
 
 TEST_F(SettingsTest, BrokenHiveIsReportedOncePerProcess)
@@ -349,8 +351,8 @@ TEST_F(SettingsTest, BrokenHiveIsReportedOncePerProcess)
 
 struct WrongKindCase {
     const char* name;
-    std::function<void(const fs::path&)> make;   // puts the thing at the hive's name
-    std::string reason;                           // as the notice tells it
+    std::function<void(const fs::path&)> make;  // puts the thing at the hive's name
+    std::string reason;                         // as the notice tells it
 };
 
 void PrintTo(const WrongKindCase& aCase, std::ostream* aOut)
@@ -378,7 +380,8 @@ enum WrongKindFault { kLeftAlone = 0, kReadNotDefault, kWritten, kFileChanged };
 bool SameFile(const struct stat& aLeft, const struct stat& aRight)
 {
     return aLeft.st_ino == aRight.st_ino && aLeft.st_mode == aRight.st_mode && aLeft.st_size == aRight.st_size
-        && aLeft.st_mtim.tv_sec == aRight.st_mtim.tv_sec && aLeft.st_mtim.tv_nsec == aRight.st_mtim.tv_nsec;
+           && aLeft.st_mtim.tv_sec == aRight.st_mtim.tv_sec
+           && aLeft.st_mtim.tv_nsec == aRight.st_mtim.tv_nsec;
 }
 
 TEST_P(HiveOfWrongKind, IsUnreadableAndLeftAlone)
@@ -391,8 +394,8 @@ TEST_P(HiveOfWrongKind, IsUnreadableAndLeftAlone)
             alarm(10);
             fs::create_directories(HivePath().parent_path());
             GetParam().make(HivePath());
-            struct stat before{};
-            struct stat after{};
+            struct stat before {};
+            struct stat after {};
             lstat(HivePath().c_str(), &before);
             const bool readDefault =
                 RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination", "<default>") == "<default>";
@@ -420,7 +423,8 @@ TEST_F(SettingsTest, ConcurrentWritersKeepEachOthersValues)
         for (int thread = 0; thread < kThreads; ++thread)
             threads.emplace_back([&ok, aProcess, thread] {
                 for (int write = 0; write < kWrites; ++write) {
-                    const std::string name = std::string(1, aProcess) + std::to_string(thread * kWrites + write);
+                    const std::string name =
+                        std::string(1, aProcess) + std::to_string(thread * kWrites + write);
                     if (!RegWriteString(HKEY_CURRENT_USER, kProgramKey, name, name))
                         ok = false;
                 }
@@ -445,4 +449,4 @@ TEST_F(SettingsTest, ConcurrentWritersKeepEachOthersValues)
         }
 }
 
-} // namespace
+}  // namespace

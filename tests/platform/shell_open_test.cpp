@@ -1,9 +1,9 @@
 #include "platform/shell_open.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <sstream>
@@ -22,7 +22,7 @@ namespace {
 
 bool OwnerMayExecute(const fs::path& aPath)
 {
-    struct stat info{};
+    struct stat info {};
     return stat(aPath.c_str(), &info) == 0 && (info.st_mode & S_IXUSR) != 0;
 }
 
@@ -60,11 +60,12 @@ TEST_F(ShellOpenTest, RunsDownloadedScriptDirectlyAndWaits)
 {
     const fs::path out = mRoot / "out.txt";
     // Blanks and quotes in the name: no shell ever sees it.
-    const fs::path script = WriteFile("my 'setup\" file.sh",
-                                      "#!/bin/sh\nprintf '%s|%s|%s' \"$1\" \"$2\" \"$EXTRA\" > \"$OUT\"\nexit 7\n",
-                                      0644);
-    const TShellOpenResult result = ShellOpen(script, {"1", "two words"},
-                                              {.wait = true, .environment = {"EXTRA=from parent", "OUT=" + out.string()}});
+    const fs::path script =
+        WriteFile("my 'setup\" file.sh",
+                  "#!/bin/sh\nprintf '%s|%s|%s' \"$1\" \"$2\" \"$EXTRA\" > \"$OUT\"\nexit 7\n", 0644);
+    const TShellOpenResult result =
+        ShellOpen(script, {"1", "two words"},
+                  {.wait = true, .environment = {"EXTRA=from parent", "OUT=" + out.string()}});
     EXPECT_TRUE(result.started);
     EXPECT_EQ(result.exitCode, 7);
     EXPECT_EQ(ReadWholeFile(out), "1|two words|from parent");
@@ -79,8 +80,8 @@ TEST_F(ShellOpenTest, ProgramKilledBySignalReports128PlusSignal)
 
 struct StopCase {
     const char* name;
-    std::string body;     // touches $READY once a stop may come
-    bool stop;            // the flag is set once the script is ready
+    std::string body;  // touches $READY once a stop may come
+    bool stop;         // the flag is set once the script is ready
     int exitCode;
 };
 
@@ -94,8 +95,8 @@ const StopCase kStopCases[] = {
     {"killed_by_the_stop", "touch \"$READY\"\nexec sleep 30\n", true, 128 + SIGTERM},
     // The script's own answer to SIGTERM is its exit code; it takes its
     // sleeping child along so nothing outlives the test.
-    {"own_answer_to_the_stop", "sleep 30 &\nchild=$!\ntrap 'kill $child; exit 3' TERM\ntouch \"$READY\"\nwait $child\n",
-     true, 3},
+    {"own_answer_to_the_stop",
+     "sleep 30 &\nchild=$!\ntrap 'kill $child; exit 3' TERM\ntouch \"$READY\"\nwait $child\n", true, 3},
 };
 
 class ShellOpenStop : public ShellOpenTest, public ::testing::WithParamInterface<StopCase> {};
@@ -113,8 +114,8 @@ TEST_P(ShellOpenStop, WaitedProgramEndsSoonAfterTheFlagIsSet)
         if (GetParam().stop)
             stop = true;
     });
-    const TShellOpenResult result =
-        ShellOpen(script, {}, {.wait = true, .environment = {"READY=" + ready.string()}, .stopRequested = &stop});
+    const TShellOpenResult result = ShellOpen(
+        script, {}, {.wait = true, .environment = {"READY=" + ready.string()}, .stopRequested = &stop});
     const auto ended = std::chrono::steady_clock::now();
     stopper.join();
     EXPECT_TRUE(result.started);
@@ -130,9 +131,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, ShellOpenStop, ::testing::ValuesIn(kStopCases),
 TEST_F(ShellOpenTest, NotWaitedChildReadsNothingAndIsReaped)
 {
     const fs::path out = mRoot / "stdin.txt";
-    const fs::path script = WriteFile(
-        "detached.sh", "#!/bin/sh\nreadlink /proc/$$/fd/0 > \"$OUT.part\"\necho $$ >> \"$OUT.part\"\nmv \"$OUT.part\" \"$OUT\"\n",
-        0600);
+    const fs::path script = WriteFile("detached.sh",
+                                      "#!/bin/sh\nreadlink /proc/$$/fd/0 > \"$OUT.part\"\necho $$ >> "
+                                      "\"$OUT.part\"\nmv \"$OUT.part\" \"$OUT\"\n",
+                                      0600);
     const TShellOpenResult result = ShellOpen(script, {}, {.environment = {"OUT=" + out.string()}});
     EXPECT_TRUE(result.started);
     ASSERT_TRUE(Eventually([&] { return fs::exists(out); }));
@@ -147,8 +149,8 @@ TEST_F(ShellOpenTest, NotWaitedChildReadsNothingAndIsReaped)
 
 struct OpenerCase {
     const char* name;
-    bool isFile;           // a document written under the test folder
-    std::string target;    // its name, or the address as it stands
+    bool isFile;         // a document written under the test folder
+    std::string target;  // its name, or the address as it stands
     std::string content = "plain data\n";
     bool runPrograms = true;
 };
@@ -199,12 +201,19 @@ TEST_F(ShellOpenTest, MissingOpenerOrProgramIsNotStarted)
 
 TEST_F(ShellOpenTest, RecognisesProgramsByTheirFirstBytes)
 {
-    EXPECT_TRUE(IsExecutableImage(WriteFile("elf", std::string("\x7F" "ELF\x02\x01\x01", 7), 0644)));
+    EXPECT_TRUE(IsExecutableImage(WriteFile("elf",
+                                            std::string("\x7F"
+                                                        "ELF\x02\x01\x01",
+                                                        7),
+                                            0644)));
     EXPECT_TRUE(IsExecutableImage(WriteFile("script", "#!/bin/sh\n", 0644)));
-    EXPECT_FALSE(IsExecutableImage(WriteFile("elf_cut", "\x7F" "EL", 0755)));
+    EXPECT_FALSE(IsExecutableImage(WriteFile("elf_cut",
+                                             "\x7F"
+                                             "EL",
+                                             0755)));
     EXPECT_FALSE(IsExecutableImage(WriteFile("text", "hello", 0755)));
     EXPECT_FALSE(IsExecutableImage(WriteFile("empty", "", 0755)));
     EXPECT_FALSE(IsExecutableImage((mRoot / "missing").string()));
 }
 
-} // namespace
+}  // namespace

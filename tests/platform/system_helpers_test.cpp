@@ -48,7 +48,8 @@ const DecodeCase kDecodeCases[] = {
     {"utf8_mark", "\xEF\xBB\xBF" + kAddress, kAddress},
     {"utf16le_mark", Utf16(u"http://info.example/a\r\n", false), "http://info.example/a"},
     {"utf16be_mark", Utf16(u"http://info.example/a", true), "http://info.example/a"},
-    {"two_lines_joined_by_crlf", "http://a.example/\nhttp://b.example/\r", "http://a.example/\r\nhttp://b.example/"},
+    {"two_lines_joined_by_crlf", "http://a.example/\nhttp://b.example/\r",
+     "http://a.example/\r\nhttp://b.example/"},
     {"lone_cr_ends_a_line", "a\rb\r\n\r\nc", "a\r\nb\r\n\r\nc"},
     {"only_blanks", " \r\n\t \n ", ""},
     {"nul_ends_the_text", std::string("http://a.example/\0junk", 22), "http://a.example/"},
@@ -155,7 +156,7 @@ TEST_F(SystemHelpersTest, TempFolderIsTheUsersOwn)
 
 mode_t ModeOf(const fs::path& aPath)
 {
-    struct stat info{};
+    struct stat info {};
     return lstat(aPath.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
@@ -189,16 +190,18 @@ TEST_F(SystemHelpersTest, PrivateFolderRefusesLinksFilesAndOthersFolders)
         return std::string();
     };
     EXPECT_EQ(messageOf(link), "cannot use private folder " + link.string() + ": it is a symbolic link");
-    EXPECT_EQ(messageOf(link.string() + "/"), "cannot use private folder " + link.string() + ": it is a symbolic link");
-    EXPECT_EQ(ModeOf(target), 0755u);   // the link's target is left alone
+    EXPECT_EQ(messageOf(link.string() + "/"),
+              "cannot use private folder " + link.string() + ": it is a symbolic link");
+    EXPECT_EQ(ModeOf(target), 0755u);  // the link's target is left alone
     EXPECT_EQ(messageOf(file), "cannot use private folder " + file.string() + ": it is not a folder");
 
-    if (geteuid() == 0) {   // only root can hand a folder to another user
+    if (geteuid() == 0) {  // only root can hand a folder to another user
         const fs::path foreign = mRoot / "foreign";
         fs::create_directories(foreign);
         ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
-        EXPECT_EQ(messageOf(foreign), "cannot use private folder " + foreign.string() + ": it belongs to another user");
+        EXPECT_EQ(messageOf(foreign),
+                  "cannot use private folder " + foreign.string() + ": it belongs to another user");
     }
 }
 
-} // namespace
+}  // namespace

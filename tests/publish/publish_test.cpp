@@ -24,9 +24,9 @@
 
 #ifdef DOWNLOADER_PUBLISH_TOOL
 #include <fcntl.h>
+#include <httplib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <httplib.h>
 
 #include "app/publish/output_file.h"
 #include "app/publish/release_server.h"
@@ -39,7 +39,7 @@ namespace fs = std::filesystem;
 // Checksums from sha1sum, never from our own hasher.
 constexpr const char* kSha1Abc = "A9993E364706816ABA3E25717850C26C9CD0D89D";
 constexpr const char* kSha1Empty = "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709";
-constexpr const char* kSha1A55 = "C1C8BBDC22796E28C0E15163D20899B65621D65A";   // 55 times 'a'
+constexpr const char* kSha1A55 = "C1C8BBDC22796E28C0E15163D20899B65621D65A";  // 55 times 'a'
 
 TReleaseDescription SampleRelease()
 {
@@ -152,7 +152,7 @@ TEST_F(RoundTrip, ReaderGetsBackEveryValue)
     EXPECT_EQ(reader.ReadString("Info", "Info Link", " "), release.infoLink);
     EXPECT_EQ(reader.ReadString("Info", "Info Size", " "), release.infoSize);
     EXPECT_EQ(reader.ReadString("Info", "Total Files", " "), "5");
-    EXPECT_EQ(reader.ReadFloat("Info", "Size"), 125829128.0);   // a whole number reads under every locale
+    EXPECT_EQ(reader.ReadFloat("Info", "Size"), 125829128.0);  // a whole number reads under every locale
     EXPECT_EQ(reader.ReadString("Info", "End1", " "), release.end1);
     EXPECT_EQ(reader.ReadString("Info", "End2", " "), release.end2);
 }
@@ -166,12 +166,18 @@ struct NameCase {
     bool refused;
 };
 
-void PrintTo(const NameCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const NameCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const NameCase kNameCases[] = {
     {"plain", "Setup.exe", false},
     {"inner_blank", "Data 1.cab", false},
-    {"utf8", "donn\xC3\xA9" "es.cab", false},
+    {"utf8",
+     "donn\xC3\xA9"
+     "es.cab",
+     false},
     {"hidden", ".hidden", false},
     {"rename_suffix", "Setup.exe.rename", false},
     {"empty", "", true},
@@ -190,8 +196,14 @@ const NameCase kNameCases[] = {
     {"arrives_as_dot", "..rename", true},
     {"arrives_as_dot_dot", "...rename", true},
     {"tab", "a\tb", true},
-    {"control", "a\x01" "b", true},
-    {"delete", "a\x7F" "b", true},
+    {"control",
+     "a\x01"
+     "b",
+     true},
+    {"delete",
+     "a\x7F"
+     "b",
+     true},
     {"newline", "a\nb", true},
     {"hash", "a#b", true},
     {"question_mark", "a?b", true},
@@ -221,31 +233,41 @@ INSTANTIATE_TEST_SUITE_P(Names, FileNames, ::testing::ValuesIn(kNameCases),
 struct BadRelease {
     const char* name;
     void (*spoil)(TReleaseDescription&);
-    const char* message;   // part of the error text
+    const char* message;  // part of the error text
 };
 
-void PrintTo(const BadRelease& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const BadRelease& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const BadRelease kBadReleases[] = {
-    {"two_files_arrive_as_one", [](TReleaseDescription& r) { r.files.push_back({"Setup.exe", kSha1Abc, 1}); },
+    {"two_files_arrive_as_one",
+     [](TReleaseDescription& r) {
+         r.files.push_back({"Setup.exe", kSha1Abc, 1});
+     },
      "also arrives as \"Setup.exe\""},
     {"setup_not_listed", [](TReleaseDescription& r) { r.setup = "Install.exe"; }, "Install.exe"},
     {"version_with_letters", [](TReleaseDescription& r) { r.wizardVersion = "3.0b"; }, "3.0b"},
     {"version_without_digits", [](TReleaseDescription& r) { r.wizardVersion = "."; }, "no digit"},
     {"version_too_large", [](TReleaseDescription& r) { r.wizardVersion = "2147.48.3648"; }, "too large"},
     {"wizard_without_address", [](TReleaseDescription& r) { r.wizardUrl.clear(); }, "go together"},
-    {"wizard_name_with_folder", [](TReleaseDescription& r) { r.wizardName = "bin/Downloader.exe"; }, "folder"},
+    {"wizard_name_with_folder", [](TReleaseDescription& r) { r.wizardName = "bin/Downloader.exe"; },
+     "folder"},
     {"base_url_missing", [](TReleaseDescription& r) { r.baseUrl.clear(); }, "release address"},
     {"base_url_not_web", [](TReleaseDescription& r) { r.baseUrl = "ftp://example.test/r"; }, "ftp://"},
     {"base_url_with_blank", [](TReleaseDescription& r) { r.baseUrl = "http://example.test/my release"; },
      "without blanks"},
     {"text_with_line_break", [](TReleaseDescription& r) { r.end1 = "one\r\ntwo"; }, "line break"},
     {"text_too_long", [](TReleaseDescription& r) { r.title = std::string(2048, 't'); }, "2048 characters"},
-    {"too_large_to_read", [](TReleaseDescription& r) {
+    {"too_large_to_read",
+     [](TReleaseDescription& r) {
          for (int i = 0; i < 20000; ++i)
              r.files.push_back({std::to_string(i) + std::string(200, 'n'), kSha1Abc, 1});
-     }, "MiB the wizard reads"},
-    {"lower_case_checksum", [](TReleaseDescription& r) { r.files[0].sha1 = "a9993e364706816aba3e25717850c26c9cd0d89d"; },
+     },
+     "MiB the wizard reads"},
+    {"lower_case_checksum",
+     [](TReleaseDescription& r) { r.files[0].sha1 = "a9993e364706816aba3e25717850c26c9cd0d89d"; },
      "upper-case"},
 };
 
@@ -279,17 +301,22 @@ std::vector<std::string> NamesOf(const std::vector<TReleaseFile>& aFiles)
 
 std::vector<TReleaseFile> Unordered()
 {
-    return {{"b.cab", kSha1Abc, 1}, {"Setup.exe.rename", kSha1Abc, 1}, {"a.cab", kSha1Abc, 1}, {"C.cab", kSha1Abc, 1}};
+    return {{"b.cab", kSha1Abc, 1},
+            {"Setup.exe.rename", kSha1Abc, 1},
+            {"a.cab", kSha1Abc, 1},
+            {"C.cab", kSha1Abc, 1}};
 }
 
 TEST(OrderReleaseFiles, NameOrderWithTheSetupFirst)
 {
     using V = std::vector<std::string>;
-    EXPECT_EQ(NamesOf(OrderReleaseFiles(Unordered(), {}, "")), (V{"C.cab", "Setup.exe.rename", "a.cab", "b.cab"}));
+    EXPECT_EQ(NamesOf(OrderReleaseFiles(Unordered(), {}, "")),
+              (V{"C.cab", "Setup.exe.rename", "a.cab", "b.cab"}));
     // The setup program is named as it arrives, after the move from ".rename".
     EXPECT_EQ(NamesOf(OrderReleaseFiles(Unordered(), {}, "Setup.exe")),
               (V{"Setup.exe.rename", "C.cab", "a.cab", "b.cab"}));
-    EXPECT_EQ(NamesOf(OrderReleaseFiles(Unordered(), {}, "b.cab")), (V{"b.cab", "C.cab", "Setup.exe.rename", "a.cab"}));
+    EXPECT_EQ(NamesOf(OrderReleaseFiles(Unordered(), {}, "b.cab")),
+              (V{"b.cab", "C.cab", "Setup.exe.rename", "a.cab"}));
 }
 
 TEST(OrderReleaseFiles, GivenOrderComesFirstAndOverridesTheSetup)
@@ -326,8 +353,9 @@ TEST(DescribeTotalSize, ReadsNaturally)
 class PublishTool : public ::testing::Test {
 protected:
     // One folder per test: ctest may run the tests side by side.
-    fs::path mDir = fs::path(::testing::TempDir())
-                    / ("publish_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::path mDir =
+        fs::path(::testing::TempDir())
+        / ("publish_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::path mRelease = mDir / "release";
 
     void SetUp() override
@@ -398,7 +426,8 @@ TEST_F(PublishTool, WritesTheInfoFileAndRefusesBadReleases)
     // The info file lands in the folder it describes and must not list itself;
     // the folder and the link that leads out of the folder are left out.
     const fs::path info = mRelease / "info.ini";
-    ASSERT_EQ(Run("--base-url http://example.test/r/ --setup Setup.exe --rename Setup.exe --title 'Sample Suite' -o "
+    ASSERT_EQ(Run("--base-url http://example.test/r/ --setup Setup.exe --rename Setup.exe --title 'Sample "
+                  "Suite' -o "
                       + Quoted(info.string()) + " " + Quoted(mRelease.string()),
                   output),
               0)
@@ -407,13 +436,14 @@ TEST_F(PublishTool, WritesTheInfoFileAndRefusesBadReleases)
     EXPECT_NE(output.find("link.cab"), std::string::npos) << output;
     // The same to standard output, with the "--option=value" form.
     fs::remove(info);
-    ASSERT_EQ(Run("--base-url=http://example.test/r --setup=Setup.exe --title='Sample Suite' " + Quoted(mRelease.string()),
+    ASSERT_EQ(Run("--base-url=http://example.test/r --setup=Setup.exe --title='Sample Suite' "
+                      + Quoted(mRelease.string()),
                   output),
               0)
         << output;
     const std::string expected = kToolInfo;
     ASSERT_GE(output.size(), expected.size());
-    EXPECT_EQ(output.substr(output.size() - expected.size()), expected);   // after the notes on stderr
+    EXPECT_EQ(output.substr(output.size() - expected.size()), expected);  // after the notes on stderr
 
     EXPECT_EQ(Run("--base-url http://h/r --rename Data3.cab " + Quoted(mRelease.string()), output), 1);
     EXPECT_NE(output.find("Data3.cab.rename"), std::string::npos) << output;
@@ -484,7 +514,8 @@ TEST_F(PublishTool, ServesTheFolderAndItsInfoFileOnLoopback)
 
     ASSERT_TRUE(info && data && empty && inner && escaped && linked);
     EXPECT_EQ(info->status, 200);
-    EXPECT_NE(info->body.find("Path=" + prefix + std::to_string(port) + "\r\n"), std::string::npos) << info->body;
+    EXPECT_NE(info->body.find("Path=" + prefix + std::to_string(port) + "\r\n"), std::string::npos)
+        << info->body;
     EXPECT_NE(info->body.find("File1=Setup.exe.rename\r\n"), std::string::npos) << info->body;
     EXPECT_EQ(data->status, 200);
     EXPECT_EQ(data->body, std::string(55, 'a'));
@@ -541,8 +572,9 @@ std::string ReadAll(const fs::path& aPath)
 
 class OutputFile : public ::testing::Test {
 protected:
-    fs::path mDir = fs::path(::testing::TempDir())
-                    / ("publish_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::path mDir =
+        fs::path(::testing::TempDir())
+        / ("publish_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     void SetUp() override
     {
         fs::remove_all(mDir);
@@ -573,15 +605,20 @@ fs::perms NewFilePerms()
 
 struct OutputCase {
     const char* name;
-    void (*prepare)(const fs::path& aDir);   // aDir / "out.ini" is written
-    std::set<std::string> entries;           // the folder afterwards: no temporary left
-    void (*check)(const fs::path& aDir);     // the new text is "new"
+    void (*prepare)(const fs::path& aDir);  // aDir / "out.ini" is written
+    std::set<std::string> entries;          // the folder afterwards: no temporary left
+    void (*check)(const fs::path& aDir);    // the new text is "new"
 };
 
-void PrintTo(const OutputCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const OutputCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const OutputCase kOutputCases[] = {
-    {"new_file", [](const fs::path&) {}, {"out.ini"},
+    {"new_file",
+     [](const fs::path&) {},
+     {"out.ini"},
      [](const fs::path& aDir) {
          EXPECT_EQ(ReadAll(aDir / "out.ini"), "new");
          EXPECT_EQ(PermsOf(aDir / "out.ini"), NewFilePerms());
@@ -608,7 +645,8 @@ const OutputCase kOutputCases[] = {
          EXPECT_EQ(ReadAll(aDir / "out.ini"), "new");
          EXPECT_EQ(PermsOf(aDir / "out.ini"), static_cast<fs::perms>(0604));
      }},
-    {"tmp_file_untouched", [](const fs::path& aDir) { std::ofstream(aDir / "out.ini.tmp") << "mine"; },
+    {"tmp_file_untouched",
+     [](const fs::path& aDir) { std::ofstream(aDir / "out.ini.tmp") << "mine"; },
      {"out.ini", "out.ini.tmp"},
      [](const fs::path& aDir) {
          EXPECT_EQ(ReadAll(aDir / "out.ini"), "new");
@@ -641,7 +679,7 @@ TEST_F(OutputFile, AFifoIsWrittenDirectly)
         pollfd ready{reader, POLLIN, 0};
         for (int i = 0; i < 50 && poll(&ready, 1, 100) >= 0; ++i) {
             if (!(ready.revents & (POLLIN | POLLHUP)))
-                continue;   // no writer yet
+                continue;  // no writer yet
             char buffer[256];
             const ssize_t got = read(reader, buffer, sizeof buffer);
             if (got <= 0)
@@ -687,4 +725,4 @@ TEST_F(OutputFile, FailedWritesAreErrorsAndKeepTheOldFile)
 }
 #endif
 
-} // namespace
+}  // namespace

@@ -17,7 +17,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxRequestSize = 64 * 1024;
-constexpr int kIdleWaitMs = 100;          // bound of one poll() wait
+constexpr int kIdleWaitMs = 100;  // bound of one poll() wait
 constexpr std::size_t kSendBufferSize = 256 * 1024;
 constexpr int kAcceptsPerTurn = 16;
 
@@ -40,14 +40,15 @@ std::string ReasonPhrase(int aStatus)
 
 std::string MakeHead(const Reply& aReply, std::uint64_t aBodyLength)
 {
-    std::string head = "HTTP/1.1 " + std::to_string(aReply.status) + " " + ReasonPhrase(aReply.status) + "\r\n";
+    std::string head =
+        "HTTP/1.1 " + std::to_string(aReply.status) + " " + ReasonPhrase(aReply.status) + "\r\n";
     if (!aReply.contentType.empty())
         head += "Content-Type: " + aReply.contentType + "\r\n";
     if (!aReply.location.empty())
         head += "Location: " + aReply.location + "\r\n";
     if (aReply.sendLength) {
-        const std::uint64_t length = aReply.claimedLength >= 0
-            ? static_cast<std::uint64_t>(aReply.claimedLength) : aBodyLength;
+        const std::uint64_t length =
+            aReply.claimedLength >= 0 ? static_cast<std::uint64_t>(aReply.claimedLength) : aBodyLength;
         head += "Content-Length: " + std::to_string(length) + "\r\n";
     }
     head += "Connection: close\r\n\r\n";
@@ -60,14 +61,14 @@ struct LoopbackServer::Connection {
     int fd = -1;
     bool closed = false;
     std::string request;
-    std::shared_ptr<const Reply> reply;   // set once the request is complete
+    std::shared_ptr<const Reply> reply;  // set once the request is complete
     std::string head;
     std::size_t headSent = 0;
-    std::uint64_t bodyLimit = 0;          // body bytes to send before stalling or closing
+    std::uint64_t bodyLimit = 0;  // body bytes to send before stalling or closing
     std::uint64_t bodySent = 0;
-    bool closeAtLimit = true;             // false: stall with the connection open
-    std::uint64_t chunkLeft = 0;          // drip: bytes left in the current chunk
-    Clock::time_point nextBody;           // drip: when the next chunk may go
+    bool closeAtLimit = true;     // false: stall with the connection open
+    std::uint64_t chunkLeft = 0;  // drip: bytes left in the current chunk
+    Clock::time_point nextBody;   // drip: when the next chunk may go
 
     bool HeadPending() const { return reply && headSent < head.size(); }
     bool BodyPending() const { return reply && bodySent < bodyLimit; }
@@ -86,10 +87,9 @@ LoopbackServer::LoopbackServer(std::map<std::string, Reply> aRoutes)
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;   // kernel picks a free port
+    address.sin_port = 0;  // kernel picks a free port
     socklen_t length = sizeof address;
-    if (bind(mListen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || listen(mListen, 16) != 0
+    if (bind(mListen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(mListen, 16) != 0
         || getsockname(mListen, reinterpret_cast<sockaddr*>(&address), &length) != 0
         || pipe2(mWake, O_NONBLOCK | O_CLOEXEC) != 0) {
         const int error = errno;
@@ -141,7 +141,8 @@ std::shared_ptr<const Reply> LoopbackServer::Choose(const std::string& aPath)
     mRequests.push_back(aPath);
     const auto found = mRoutes.find(aPath);
     if (found == mRoutes.end())
-        return std::make_shared<const Reply>(Reply{.status = 404, .body = "not found", .contentType = "text/plain"});
+        return std::make_shared<const Reply>(
+            Reply{.status = 404, .body = "not found", .contentType = "text/plain"});
     Route& route = found->second;
     if (route.served++ < route.reply.failTimes)
         return route.reply.failReply;
@@ -160,13 +161,13 @@ void LoopbackServer::Serve(std::stop_token aStop)
         for (int turn = 0; turn < 16; ++turn) {
             const ssize_t count = recv(aConnection.fd, data, sizeof data, 0);
             if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                aConnection.closed = true;   // the client went away
+                aConnection.closed = true;  // the client went away
                 return;
             }
             if (count < 0)
                 return;
             if (aConnection.reply)
-                continue;   // nothing more is expected; drop it
+                continue;  // nothing more is expected; drop it
             aConnection.request.append(data, static_cast<std::size_t>(count));
             const auto end = aConnection.request.find("\r\n\r\n");
             if (end == std::string::npos) {
@@ -178,7 +179,8 @@ void LoopbackServer::Serve(std::stop_token aStop)
             const auto first = aConnection.request.find(' ');
             const auto second = aConnection.request.find(' ', first + 1);
             const std::string target = first == std::string::npos || second == std::string::npos
-                ? std::string("/") : aConnection.request.substr(first + 1, second - first - 1);
+                                           ? std::string("/")
+                                           : aConnection.request.substr(first + 1, second - first - 1);
             aConnection.reply = Choose(target);
             if (!aConnection.reply) {
                 aConnection.closed = true;
@@ -208,7 +210,8 @@ void LoopbackServer::Serve(std::stop_token aStop)
         }
         std::uint64_t bodyCount = 0;
         if (aConnection.BodyPending() && now >= aConnection.nextBody) {
-            bodyCount = std::min<std::uint64_t>(aConnection.bodyLimit - aConnection.bodySent, buffer.size() - used);
+            bodyCount =
+                std::min<std::uint64_t>(aConnection.bodyLimit - aConnection.bodySent, buffer.size() - used);
             if (reply.dripChunk > 0)
                 bodyCount = std::min(bodyCount, aConnection.chunkLeft);
             std::uint64_t offset = aConnection.bodySent % reply.body.size();
@@ -225,7 +228,7 @@ void LoopbackServer::Serve(std::stop_token aStop)
         const ssize_t sent = send(aConnection.fd, buffer.data(), size, MSG_NOSIGNAL);
         if (sent < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                aConnection.closed = true;   // the client went away mid-reply
+                aConnection.closed = true;  // the client went away mid-reply
             return;
         }
         const auto headPart = std::min(static_cast<std::size_t>(sent), used);

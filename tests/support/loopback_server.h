@@ -35,14 +35,14 @@ struct Reply {
     std::string body;
     std::string location;                                  // sent as Location when not empty
     std::string contentType = "application/octet-stream";  // empty: no Content-Type
-    bool sendLength = true;           // false: no Content-Length; the close ends the body
-    std::int64_t claimedLength = -1;  // >= 0: sent as Content-Length instead of the true length
-    std::size_t stallAfter = npos;    // body bytes sent, then silence with the connection open
-    std::size_t dropAfter = npos;     // body bytes sent, then the connection is closed
+    bool sendLength = true;                  // false: no Content-Length; the close ends the body
+    std::int64_t claimedLength = -1;         // >= 0: sent as Content-Length instead of the true length
+    std::size_t stallAfter = npos;           // body bytes sent, then silence with the connection open
+    std::size_t dropAfter = npos;            // body bytes sent, then the connection is closed
     std::chrono::milliseconds dripDelay{0};  // with dripChunk: pause before each chunk
     std::size_t dripChunk = 0;               // body bytes per chunk; 0: send at full speed
-    std::uint64_t repeat = 1;         // the body is sent this many times over (big replies, small strings)
-    int failTimes = 0;                // the first failTimes requests of the path get failReply
+    std::uint64_t repeat = 1;  // the body is sent this many times over (big replies, small strings)
+    int failTimes = 0;         // the first failTimes requests of the path get failReply
     std::shared_ptr<const Reply> failReply;  // null: close the connection without a reply
 };
 
@@ -55,12 +55,12 @@ public:
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     std::uint16_t Port() const { return mPort; }
-    std::string Url(const std::string& aPath) const;   // "http://127.0.0.1:PORT" + aPath
+    std::string Url(const std::string& aPath) const;  // "http://127.0.0.1:PORT" + aPath
 
     // All thread-safe. Paths are request targets as sent ("/a.bin?x=1").
     // SetRoute starts the route's failTimes count again.
     void SetRoute(const std::string& aPath, Reply aReply);
-    std::vector<std::string> RequestedPaths() const;    // in order of arrival
+    std::vector<std::string> RequestedPaths() const;  // in order of arrival
     std::size_t RequestCount(const std::string& aPath) const;
 
 private:
@@ -75,10 +75,10 @@ private:
     std::shared_ptr<const Reply> Choose(const std::string& aPath);
 
     int mListen = -1;
-    int mWake[2] = {-1, -1};       // a byte here ends the poll() wait at once
+    int mWake[2] = {-1, -1};  // a byte here ends the poll() wait at once
     std::uint16_t mPort = 0;
-    mutable std::mutex mMutex;     // guards mRoutes and mRequests
+    mutable std::mutex mMutex;  // guards mRoutes and mRequests
     std::map<std::string, Route> mRoutes;
     std::vector<std::string> mRequests;
-    std::jthread mThread;          // last: starts after everything above exists
+    std::jthread mThread;  // last: starts after everything above exists
 };

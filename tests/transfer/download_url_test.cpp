@@ -33,7 +33,9 @@ struct Event {
 // unless told otherwise.
 struct Recorder {
     std::vector<Event> events;
-    std::function<bool(const Event&)> cancelWhen = [](const Event& aEvent) { return aEvent.status == S::dsRedirecting; };
+    std::function<bool(const Event&)> cancelWhen = [](const Event& aEvent) {
+        return aEvent.status == S::dsRedirecting;
+    };
 
     TDownLoadURL::TDownloadProgressEvent Handler()
     {
@@ -98,51 +100,130 @@ enum class Handler { CancelOnRedirect, None, NeverCancel };
 struct DownloadCase {
     const char* name;
     Source source;
-    Reply reply;                           // the route's reply; for local sources, body is the file
+    Reply reply;  // the route's reply; for local sources, body is the file
     Handler handler;
     bool succeeds;
     std::optional<std::string> fileAfter;  // the target afterwards; it held "old" before
     const char* redirect = nullptr;        // expected dsRedirecting text; "/..." is on the test server
     std::size_t minDataEvents = 0;
     bool lengthKnown = true;
-    const char* path = nullptr;            // the request's target on the test server; null: kPath
+    const char* path = nullptr;  // the request's target on the test server; null: kPath
 };
 
-void PrintTo(const DownloadCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const DownloadCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const std::string kDropBody(10000, 'd');
 
 const DownloadCase kDownloadCases[] = {
-    {"good_file", Source::Route, {.body = "hello world"}, Handler::CancelOnRedirect, true, "hello world", nullptr, 1},
+    {"good_file",
+     Source::Route,
+     {.body = "hello world"},
+     Handler::CancelOnRedirect,
+     true,
+     "hello world",
+     nullptr,
+     1},
     {"empty_body", Source::Route, {.body = ""}, Handler::CancelOnRedirect, true, ""},
-    {"not_found_404", Source::Route, {.status = 404, .body = "<html>gone</html>", .contentType = "text/html"},
-     Handler::CancelOnRedirect, false, "old"},
-    {"server_error_500", Source::Route, {.status = 500, .body = "oops"}, Handler::CancelOnRedirect, false, "old"},
-    {"redirect_absolute", Source::Route, {.status = 302, .location = "http://mirror.example/files/new.bin"},
-     Handler::CancelOnRedirect, false, "old", "http://mirror.example/files/new.bin"},
-    {"redirect_relative", Source::Route, {.status = 301, .location = "../new.bin"},
-     Handler::CancelOnRedirect, false, "old", "/dir/new.bin"},
+    {"not_found_404",
+     Source::Route,
+     {.status = 404, .body = "<html>gone</html>", .contentType = "text/html"},
+     Handler::CancelOnRedirect,
+     false,
+     "old"},
+    {"server_error_500",
+     Source::Route,
+     {.status = 500, .body = "oops"},
+     Handler::CancelOnRedirect,
+     false,
+     "old"},
+    {"redirect_absolute",
+     Source::Route,
+     {.status = 302, .location = "http://mirror.example/files/new.bin"},
+     Handler::CancelOnRedirect,
+     false,
+     "old",
+     "http://mirror.example/files/new.bin"},
+    {"redirect_relative",
+     Source::Route,
+     {.status = 301, .location = "../new.bin"},
+     Handler::CancelOnRedirect,
+     false,
+     "old",
+     "/dir/new.bin"},
     // RFC 3986 section 5.4.1: a fragment alone keeps the whole base.
-    {"redirect_fragment_only", Source::Route, {.status = 302, .location = "#s"},
-     Handler::CancelOnRedirect, false, "old", "/b/c/d;p?q#s", 0, true, "/b/c/d;p?q"},
+    {"redirect_fragment_only",
+     Source::Route,
+     {.status = 302, .location = "#s"},
+     Handler::CancelOnRedirect,
+     false,
+     "old",
+     "/b/c/d;p?q#s",
+     0,
+     true,
+     "/b/c/d;p?q"},
     // '+' in a query is a plus sign to many servers, never a space.
-    {"redirect_raw_spaces", Source::Route, {.status = 302, .location = "../new file.bin?x y"},
-     Handler::CancelOnRedirect, false, "old", "/dir/new%20file.bin?x%20y"},
+    {"redirect_raw_spaces",
+     Source::Route,
+     {.status = 302, .location = "../new file.bin?x y"},
+     Handler::CancelOnRedirect,
+     false,
+     "old",
+     "/dir/new%20file.bin?x%20y"},
     // A web server must not make us read local files.
-    {"redirect_to_local_file_refused", Source::Route, {.status = 302, .location = "file:///etc/passwd"},
-     Handler::CancelOnRedirect, false, "old"},
-    {"drop_mid_body", Source::Route, {.body = kDropBody, .dropAfter = 4000},
-     Handler::CancelOnRedirect, false, kDropBody.substr(0, 4000)},
-    {"longer_than_content_length", Source::Route, {.body = "0123456789ABCDEF", .claimedLength = 8},
-     Handler::CancelOnRedirect, false, std::nullopt},
-    {"no_content_length", Source::Route, {.body = "streamed until close", .sendLength = false},
-     Handler::CancelOnRedirect, true, "streamed until close", nullptr, 1, false},
-    {"drip_slowly", Source::Route,
+    {"redirect_to_local_file_refused",
+     Source::Route,
+     {.status = 302, .location = "file:///etc/passwd"},
+     Handler::CancelOnRedirect,
+     false,
+     "old"},
+    {"drop_mid_body",
+     Source::Route,
+     {.body = kDropBody, .dropAfter = 4000},
+     Handler::CancelOnRedirect,
+     false,
+     kDropBody.substr(0, 4000)},
+    {"longer_than_content_length",
+     Source::Route,
+     {.body = "0123456789ABCDEF", .claimedLength = 8},
+     Handler::CancelOnRedirect,
+     false,
+     std::nullopt},
+    {"no_content_length",
+     Source::Route,
+     {.body = "streamed until close", .sendLength = false},
+     Handler::CancelOnRedirect,
+     true,
+     "streamed until close",
+     nullptr,
+     1,
+     false},
+    {"drip_slowly",
+     Source::Route,
      {.body = "abcdefghijklmnopqrstuvwxyz", .dripDelay = 20ms, .dripChunk = 5},
-     Handler::CancelOnRedirect, true, "abcdefghijklmnopqrstuvwxyz", nullptr, 3},
-    {"file_url", Source::FileUrl, {.body = std::string("local\0bytes\r\n", 13)},
-     Handler::CancelOnRedirect, true, std::string("local\0bytes\r\n", 13), nullptr, 1},
-    {"local_path", Source::LocalPath, {.body = "plain path"}, Handler::CancelOnRedirect, true, "plain path", nullptr, 1},
+     Handler::CancelOnRedirect,
+     true,
+     "abcdefghijklmnopqrstuvwxyz",
+     nullptr,
+     3},
+    {"file_url",
+     Source::FileUrl,
+     {.body = std::string("local\0bytes\r\n", 13)},
+     Handler::CancelOnRedirect,
+     true,
+     std::string("local\0bytes\r\n", 13),
+     nullptr,
+     1},
+    {"local_path",
+     Source::LocalPath,
+     {.body = "plain path"},
+     Handler::CancelOnRedirect,
+     true,
+     "plain path",
+     nullptr,
+     1},
     {"unreachable_port", Source::ClosedPort, {}, Handler::CancelOnRedirect, false, "old"},
 };
 
@@ -171,9 +252,7 @@ TEST_P(DownloadScenario, EndsAsExpected)
         url = source.string();
         break;
     }
-    case Source::ClosedPort:
-        url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + kPath;
-        break;
+    case Source::ClosedPort: url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + kPath; break;
     }
 
     TDownLoadURL action;
@@ -273,10 +352,13 @@ enum class Alias { SamePath, SymlinkTarget, HardLinkTarget };
 struct SameFileCase {
     const char* name;
     Alias alias;
-    bool asFileUrl;   // the source as file://, else as a plain path
+    bool asFileUrl;  // the source as file://, else as a plain path
 };
 
-void PrintTo(const SameFileCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const SameFileCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const SameFileCase kSameFileCases[] = {
     {"same_path", Alias::SamePath, false},
@@ -296,21 +378,15 @@ TEST_P(SourceIsTarget, FailsAndLeavesTheFileIntact)
     const auto source = mScratch.Path() / "source.bin";
     WriteFileBytes(source, body);
     switch (GetParam().alias) {
-    case Alias::SamePath:
-        mTarget = source.string();
-        break;
-    case Alias::SymlinkTarget:
-        std::filesystem::create_symlink(source, mTarget);
-        break;
-    case Alias::HardLinkTarget:
-        std::filesystem::create_hard_link(source, mTarget);
-        break;
+    case Alias::SamePath: mTarget = source.string(); break;
+    case Alias::SymlinkTarget: std::filesystem::create_symlink(source, mTarget); break;
+    case Alias::HardLinkTarget: std::filesystem::create_hard_link(source, mTarget); break;
     }
     const std::string url = (GetParam().asFileUrl ? "file://" : "") + source.string();
 
     TDownLoadURL action;
     EXPECT_EQ(Run(action, url, nullptr), "Error downloading URL: " + url);
-    EXPECT_TRUE(ReadFileBytes(source) == body);   // not EXPECT_EQ: no 3 MB dump on failure
+    EXPECT_TRUE(ReadFileBytes(source) == body);  // not EXPECT_EQ: no 3 MB dump on failure
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SourceIsTarget, ::testing::ValuesIn(kSameFileCases),
@@ -384,10 +460,11 @@ TEST_F(TransferTest, HandlerExceptionLeavesExecuteTargetUnchanged)
     TDownLoadURL action;
     action.SetURL(mServer.Url(kPath));
     action.SetFilename(mTarget);
-    action.SetOnDownloadProgress([](TDownLoadURL&, std::uint64_t, std::uint64_t, S aStatus, const std::string&, bool&) {
-        if (aStatus == S::dsDownloadingData)
-            throw std::logic_error("handler failed");
-    });
+    action.SetOnDownloadProgress(
+        [](TDownLoadURL&, std::uint64_t, std::uint64_t, S aStatus, const std::string&, bool&) {
+            if (aStatus == S::dsDownloadingData)
+                throw std::logic_error("handler failed");
+        });
     try {
         action.ExecuteTarget();
         ADD_FAILURE() << "no exception";
@@ -424,7 +501,7 @@ TEST_F(TransferTest, FiveMegabytesArriveIntact)
     TDownLoadURL action;
     Recorder recorder;
     ASSERT_EQ(Run(action, mServer.Url(kPath), &recorder), "");
-    EXPECT_TRUE(ReadFileBytes(mTarget) == body);   // not EXPECT_EQ: no 5 MB dump on failure
+    EXPECT_TRUE(ReadFileBytes(mTarget) == body);  // not EXPECT_EQ: no 5 MB dump on failure
     const auto data = recorder.Of(S::dsDownloadingData);
     ASSERT_FALSE(data.empty());
     EXPECT_EQ(data.back()->progress, body.size());
@@ -440,18 +517,19 @@ TEST_F(TransferTest, OneActionRunsTransfersInARow)
 
     std::shared_ptr<TBinding> seen;
     bool boundThroughout = true;
-    action.SetOnDownloadProgress([&](TDownLoadURL& aSender, std::uint64_t, std::uint64_t, S, const std::string&, bool&) {
-        auto binding = aSender.Binding();
-        boundThroughout = boundThroughout && binding;
-        if (!seen)
-            seen = binding;
-    });
+    action.SetOnDownloadProgress(
+        [&](TDownLoadURL& aSender, std::uint64_t, std::uint64_t, S, const std::string&, bool&) {
+            auto binding = aSender.Binding();
+            boundThroughout = boundThroughout && binding;
+            if (!seen)
+                seen = binding;
+        });
     action.SetURL(mServer.Url("/first.bin"));
     action.SetFilename(mTarget);
     ASSERT_NO_THROW(action.ExecuteTarget());
     EXPECT_EQ(action.Binding(), nullptr);
     ASSERT_TRUE(seen);
-    seen->Abort();   // after its transfer: does nothing, and must not touch the next one
+    seen->Abort();  // after its transfer: does nothing, and must not touch the next one
 
     const auto second = (mScratch.Path() / "second.bin").string();
     action.SetURL(mServer.Url("/second.bin"));
@@ -475,10 +553,11 @@ TEST_F(TransferTest, DISABLED_OneGibibyteThroughput)
     action.SetFilename("/dev/null");
     std::uint64_t events = 0;
     std::uint64_t received = 0;
-    action.SetOnDownloadProgress([&](TDownLoadURL&, std::uint64_t aProgress, std::uint64_t, S, const std::string&, bool&) {
-        ++events;
-        received = aProgress;
-    });
+    action.SetOnDownloadProgress(
+        [&](TDownLoadURL&, std::uint64_t aProgress, std::uint64_t, S, const std::string&, bool&) {
+            ++events;
+            received = aProgress;
+        });
     rusage before{};
     rusage after{};
     getrusage(RUSAGE_THREAD, &before);
@@ -505,7 +584,10 @@ struct AbortCase {
     Silence silence;
 };
 
-void PrintTo(const AbortCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const AbortCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const AbortCase kAbortCases[] = {
     {"headers_then_silence", Silence::AfterHeaders},
@@ -526,10 +608,11 @@ TEST_P(AbortFromAnotherThread, ReturnsQuickly)
     action.SetFilename(mTarget);
     std::promise<void> reached;
     std::atomic<bool> signalled{false};
-    action.SetOnDownloadProgress([&](TDownLoadURL&, std::uint64_t, std::uint64_t, S aStatus, const std::string&, bool&) {
-        if (aStatus == lastWord && !signalled.exchange(true))
-            reached.set_value();
-    });
+    action.SetOnDownloadProgress(
+        [&](TDownLoadURL&, std::uint64_t, std::uint64_t, S aStatus, const std::string&, bool&) {
+            if (aStatus == lastWord && !signalled.exchange(true))
+                reached.set_value();
+        });
 
     std::atomic<bool> threw{false};
     std::chrono::steady_clock::time_point returnedAt;
@@ -554,10 +637,11 @@ TEST_P(AbortFromAnotherThread, ReturnsQuickly)
     ASSERT_TRUE(binding);
     EXPECT_TRUE(threw);
     const auto latency = std::chrono::duration_cast<std::chrono::microseconds>(returnedAt - abortAt);
-    std::cout << "[ measured ] abort latency (" << GetParam().name << "): " << latency.count() / 1000.0 << " ms\n";
+    std::cout << "[ measured ] abort latency (" << GetParam().name << "): " << latency.count() / 1000.0
+              << " ms\n";
     RecordProperty("abort_latency_us", std::to_string(latency.count()));
     EXPECT_LT(latency, 2s);
-    binding->Abort();   // after the end: harmless
+    binding->Abort();  // after the end: harmless
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AbortFromAnotherThread, ::testing::ValuesIn(kAbortCases),

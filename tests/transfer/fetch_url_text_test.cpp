@@ -17,26 +17,47 @@ using namespace std::chrono_literals;
 
 struct FetchCase {
     const char* name;
-    Reply reply;               // served at /info
+    Reply reply;  // served at /info
     std::size_t bufferSize;
-    std::string text;          // expected
+    std::string text;  // expected
     TFetchResult result;
 };
 
-void PrintTo(const FetchCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const FetchCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const FetchCase kFetchCases[] = {
-    {"one_line_with_line_break", {.body = "http://example.com/r/info.ini\r\n"}, 10000,
-     "http://example.com/r/info.ini\r\n", TFetchResult::Ok},
-    {"longer_than_buffer_is_cut", {.body = std::string(100, 'x') + "tail"}, 10, std::string(10, 'x'), TFetchResult::Ok},
+    {"one_line_with_line_break",
+     {.body = "http://example.com/r/info.ini\r\n"},
+     10000,
+     "http://example.com/r/info.ini\r\n",
+     TFetchResult::Ok},
+    {"longer_than_buffer_is_cut",
+     {.body = std::string(100, 'x') + "tail"},
+     10,
+     std::string(10, 'x'),
+     TFetchResult::Ok},
     {"exactly_the_buffer", {.body = "12345"}, 5, "12345", TFetchResult::Ok},
     {"zero_buffer", {.body = "abc"}, 0, "", TFetchResult::Ok},
     {"empty_body", {.body = ""}, 10000, "", TFetchResult::Ok},
-    {"error_page_body_is_text", {.status = 404, .body = "<html>missing</html>", .contentType = "text/html"}, 10000,
-     "<html>missing</html>", TFetchResult::Ok},
-    {"bytes_unchanged", {.body = std::string("caf\xC3\xA9 \xE9\0end", 11)}, 10000, std::string("caf\xC3\xA9 \xE9\0end", 11), TFetchResult::Ok},
+    {"error_page_body_is_text",
+     {.status = 404, .body = "<html>missing</html>", .contentType = "text/html"},
+     10000,
+     "<html>missing</html>",
+     TFetchResult::Ok},
+    {"bytes_unchanged",
+     {.body = std::string("caf\xC3\xA9 \xE9\0end", 11)},
+     10000,
+     std::string("caf\xC3\xA9 \xE9\0end", 11),
+     TFetchResult::Ok},
     {"redirect_is_followed", {.status = 302, .location = "/final"}, 10000, "followed\n", TFetchResult::Ok},
-    {"body_breaks_off", {.body = std::string(100, 'b'), .dropAfter = 10}, 10000, "", TFetchResult::ReadFailed},
+    {"body_breaks_off",
+     {.body = std::string(100, 'b'), .dropAfter = 10},
+     10000,
+     "",
+     TFetchResult::ReadFailed},
     {"closed_without_reply", {.failTimes = 1}, 10000, "", TFetchResult::OpenFailed},
 };
 
@@ -61,7 +82,10 @@ struct AddressCase {
     std::function<std::string()> url;
 };
 
-void PrintTo(const AddressCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const AddressCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 const AddressCase kUnopenable[] = {
     {"refused_port", [] { return "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/info"; }},
@@ -108,7 +132,7 @@ TEST(FetchURLTextTimes, ServerStoppingMidBodyIsAReadFailure)
     });
     for (int turn = 0; turn < 200 && server->RequestCount("/info") == 0; ++turn)
         std::this_thread::sleep_for(10ms);
-    std::this_thread::sleep_for(50ms);   // the head and the first bytes are on their way
+    std::this_thread::sleep_for(50ms);  // the head and the first bytes are on their way
     const auto start = std::chrono::steady_clock::now();
     server.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);

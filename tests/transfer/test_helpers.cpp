@@ -62,8 +62,8 @@ ScratchDir::ScratchDir()
     for (char& c : name)
         if (c == '/')
             c = '_';
-    mPath = std::filesystem::path(::testing::TempDir()) / ("transfer_" + std::to_string(getpid()) + "_"
-                                                           + std::to_string(gCounter++) + "_" + name);
+    mPath = std::filesystem::path(::testing::TempDir())
+            / ("transfer_" + std::to_string(getpid()) + "_" + std::to_string(gCounter++) + "_" + name);
     std::filesystem::create_directories(mPath);
 }
 
@@ -76,7 +76,7 @@ ScratchDir::~ScratchDir()
 std::uint16_t ClosedPort()
 {
     std::uint16_t port = 0;
-    close(BoundSocket(port));   // bound, never listened: refused from now on
+    close(BoundSocket(port));  // bound, never listened: refused from now on
     return port;
 }
 

@@ -18,7 +18,10 @@ const AddressCase kAddressCases[] = {
     {"local_path_untouched", "/srv/rel/Data 1.cab\n", "/srv/rel/Data 1.cab"},
 };
 
-void PrintTo(const AddressCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
+void PrintTo(const AddressCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
 
 class NormalizeAddressCase : public ::testing::TestWithParam<AddressCase> {};
 
