@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/wizard_window.h"
-#include "engine/silent_mode.h"
+#include "console/silent_mode.h"
 #include "engine/thread_downloads.h"
 #include "transfer/curl_global.h"
 

@@ -14,6 +14,7 @@
 #include "app/message_sink.h"
 #include "app/progress_display.h"
 #include "components/browse_dlg.h"
+#include "downloader_version.h"
 #include "engine/download_data.h"
 #include "engine/thread_downloads.h"
 
@@ -43,7 +44,7 @@ public:
         tbInterrupted = 4,
         tbInstalar = 5,
     };
-    static constexpr const char* kVersion = "3.01";
+    static constexpr const char* kVersion = kDownloaderVersion;
     static constexpr int kClientWidth = 458;
     static constexpr int kClientHeight = 170;
     static constexpr int kRefreshIntervalMs = 60000;

@@ -32,15 +32,18 @@ function(downloader_compress source compressed)
   set(compressed_files ${compressed_files} ${compressed} PARENT_SCOPE)
 endfunction()
 
+# The man pages and the changelog take the version from project(VERSION).
 set(man_pages)
 foreach(page downloader.1 downloader-publish.1)
-  downloader_compress(${PROJECT_SOURCE_DIR}/resources/man/${page} ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  configure_file(${PROJECT_SOURCE_DIR}/resources/man/${page}.in ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
+  downloader_compress(${PROJECT_BINARY_DIR}/man/${page} ${PROJECT_BINARY_DIR}/man/${page}.gz)
   list(APPEND man_pages ${PROJECT_BINARY_DIR}/man/${page}.gz)
 endforeach()
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(doc_folder ${CMAKE_INSTALL_DATADIR}/doc/downloader)
-downloader_compress(${PROJECT_SOURCE_DIR}/resources/debian/changelog ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+configure_file(${PROJECT_SOURCE_DIR}/resources/debian/changelog.in ${PROJECT_BINARY_DIR}/doc/changelog @ONLY)
+downloader_compress(${PROJECT_BINARY_DIR}/doc/changelog ${PROJECT_BINARY_DIR}/doc/changelog.gz)
 install(FILES ${PROJECT_BINARY_DIR}/doc/changelog.gz ${PROJECT_SOURCE_DIR}/resources/debian/copyright
         DESTINATION ${doc_folder})
 add_custom_target(downloader_compressed_docs ALL DEPENDS ${compressed_files})

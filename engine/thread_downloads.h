@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "components/sha1.h"
+#include "downloader_version.h"
 #include "engine/download_data.h"
 #include "transfer/download_url.h"
 
@@ -79,7 +80,7 @@ struct TWorkerEnvironment {
 
 class ThreadDownloads {
 public:
-    static constexpr const char* kVersion = "3.01";
+    static constexpr const char* kVersion = kDownloaderVersion;
     static constexpr const char* kTempSubFolder = "Downloader";
     static constexpr std::chrono::milliseconds kStallTimerInterval{10000};
     static constexpr std::uint32_t kStallLimitMs = 60000;

@@ -3,7 +3,7 @@
 void SetCommonOptions(CURL* aEasy)
 {
     curl_easy_setopt(aEasy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(aEasy, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(aEasy, CURLOPT_USERAGENT, kUserAgent.c_str());
     // A proxy's CONNECT reply is not the server's reply.
     curl_easy_setopt(aEasy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     // An abort during a slow name lookup would otherwise wait for curl's

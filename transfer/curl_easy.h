@@ -3,15 +3,18 @@
 // settings that do not depend on what is fetched.
 
 #include <memory>
+#include <string>
 
 #include <curl/curl.h>
+
+#include "downloader_version.h"
 
 struct CurlEasyDeleter {
     void operator()(CURL* aHandle) const noexcept { curl_easy_cleanup(aHandle); }
 };
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
-inline constexpr const char* kUserAgent = "Downloader/3.01";
+inline const std::string kUserAgent = std::string("Downloader/") + kDownloaderVersion;
 
 // No signals (transfers run on worker threads), our user agent, no proxy
 // CONNECT reply taken for the server's, and no wait for a slow name lookup

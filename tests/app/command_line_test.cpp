@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "downloader_version.h"
 #include "tests/support/sandbox.h"
 
 namespace {
@@ -13,14 +14,14 @@ struct CommandCase {
     const char* name;
     const char* arguments;
     int exitCode;
-    const char* output;  // a text the output must hold
+    std::string output;  // a text the output must hold
 };
 
 const CommandCase kCommandCases[] = {
     {"unknown_option", "--frobnicate", 1, "unknown option --frobnicate"},
     {"dest_needs_silent", "--dest /tmp/x", 1, "--dest and --install go with --silent"},
     {"dest_needs_a_folder", "--silent --dest", 1, "--dest needs a folder"},
-    {"version", "--version", 0, "downloader 3.01"},
+    {"version", "--version", 0, "downloader " + std::string(kDownloaderVersion)},
     {"help", "--help", 0, "--silent"},
     {"no_display", "", 1, "--silent"},
     {"silent_without_info_address", "--silent --dest DEST", 2, "not connected"},

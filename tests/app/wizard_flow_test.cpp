@@ -116,7 +116,7 @@ protected:
             mServer.SetRoute("/rel/" + aFiles[i].name, aFiles[i].reply);
             size += aFiles[i].reply.body.size();
         }
-        return "[General]\nVersion=3.01\nSetup=" + aSetup + "\n" + downloads + checksums
+        return "[General]\nVersion=" + std::string(kDownloaderVersion) + "\nSetup=" + aSetup + "\n" + downloads + checksums
                + "[Info]\nLine1=Sample Suite 5.2\nLink=https://example.org/suite\nInfo Link=" + aInfoLink
                + "\nInfo Size=2 files, 1 KB in all\nSize=" + std::to_string(size)
                + "\nEnd1=Click Install to start the installation now.\nEnd2=Setup can also be run later.\n";
@@ -207,7 +207,7 @@ TEST_F(WizardFlow, NewerWizardIsStartedAndTheWindowCloses)
     mServer.SetRoute("/wiz/downloader-3.02", {.body = "#!/bin/sh\nexit 0\n"});
     Serve("[General]\nVersion=3.02\nDownloader=downloader-3.02\nPath=" + mServer.Url("/wiz") + "\n");
     Open();
-    EXPECT_EQ(Text("lblAutoUpdate"), "Downloader Update 3.01");
+    EXPECT_EQ(Text("lblAutoUpdate"), QString("Downloader Update ") + kDownloaderVersion);
     EXPECT_EQ(Opened(),
               std::vector<std::string>{(mRoot / "runtime" / "Downloader" / "downloader-3.02").string()});
     EXPECT_TRUE(mWindow->QuitRequested());
@@ -218,7 +218,7 @@ TEST_F(WizardFlow, ConnectsAndShowsTheReleaseOnTheDestinationPage)
     Serve(Info({{"a.bin", {.body = "abc"}}}));
     Open();
     ASSERT_EQ(Page(), TfrmMain::tbDestino);
-    EXPECT_EQ(mWindow->windowTitle(), "Downloader - Version 3.01");
+    EXPECT_EQ(mWindow->windowTitle(), QString("Downloader - Version ") + kDownloaderVersion);
     EXPECT_EQ(Text("lblLineInfo1"), "Sample Suite 5.2");
     EXPECT_EQ(Text("lblInfoSize"), "2 files, 1 KB in all");
     EXPECT_EQ(Text("lblEnd1"), "Click Install to start the installation now.");

@@ -299,7 +299,7 @@ TEST_P(EngineSelfUpdate, FetchesOnlyAStrictlyNewerWizard)
     EXPECT_EQ(mServer.RequestCount("/wiz/downloader-new"), GetParam().fetched ? 1u : 0u);
     EXPECT_EQ(mData.Line1(), GetParam().line1);
     if (GetParam().fetched) {
-        EXPECT_EQ(mData.Mensaje(), "Downloader Update 3.01");
+        EXPECT_EQ(mData.Mensaje(), std::string("Downloader Update ") + kDownloaderVersion);
         Run(TWebOperation::twoDownloader);
         ASSERT_EQ(mLaunches.size(), 1u);
         EXPECT_EQ(mLaunches[0].path, mRoot / "runtime" / "Downloader" / "downloader-new");

@@ -1,4 +1,4 @@
-#include "engine/info_file_writer.h"
+#include "publish/info_file_writer.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,23 +14,19 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "engine/ini_reader.h"
-
-#ifdef DOWNLOADER_PUBLISH_TOOL
-#include <fcntl.h>
-#include <httplib.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-
-#include "app/publish/output_file.h"
-#include "app/publish/release_server.h"
-#endif
+#include "publish/output_file.h"
+#include "publish/release_server.h"
 
 namespace {
 
@@ -347,9 +343,8 @@ TEST(DescribeTotalSize, ReadsNaturally)
 }
 
 // ---------------------------------------------------------------------------
-// The command line, on a real folder. Only in a build that has the tool.
+// The command line, on a real folder.
 
-#ifdef DOWNLOADER_PUBLISH_TOOL
 class PublishTool : public ::testing::Test {
 protected:
     // One folder per test: ctest may run the tests side by side.
@@ -723,6 +718,5 @@ TEST_F(OutputFile, FailedWritesAreErrorsAndKeepTheOldFile)
     EXPECT_EQ(ReadAll(mDir / "out.ini"), "old");
     EXPECT_EQ(Entries(), (std::set<std::string>{"full", "out.ini"}));
 }
-#endif
 
 }  // namespace

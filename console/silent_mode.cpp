@@ -1,4 +1,4 @@
-#include "engine/silent_mode.h"
+#include "console/silent_mode.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 
 #include "engine/destination_folder.h"
 #include "engine/progress_figures.h"
-#include "engine/progress_line.h"
+#include "console/progress_line.h"
 #include "platform/settings.h"
 #include "platform/shell_open.h"
 #include "platform/system_helpers.h"

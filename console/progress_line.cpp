@@ -1,4 +1,4 @@
-#include "engine/progress_line.h"
+#include "console/progress_line.h"
 
 #include <algorithm>
 #include <array>

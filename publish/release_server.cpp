@@ -1,4 +1,4 @@
-#include "app/publish/release_server.h"
+#include "publish/release_server.h"
 
 #include <algorithm>
 #include <filesystem>

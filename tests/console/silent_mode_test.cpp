@@ -8,8 +8,8 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/progress_line.h"
-#include "engine/silent_mode.h"
+#include "console/progress_line.h"
+#include "console/silent_mode.h"
 #include "tests/engine/engine_test_support.h"
 
 class SilentMode : public EngineSandbox {

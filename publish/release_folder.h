@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/info_file_writer.h"
+#include "publish/info_file_writer.h"
 
 struct TFolderListing {
     std::vector<TReleaseFile> files;  // name order

@@ -1,4 +1,4 @@
-#include "app/publish/output_file.h"
+#include "publish/output_file.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "engine/info_file_writer.h"
+#include "publish/info_file_writer.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "app/publish/release_folder.h"
+#include "publish/release_folder.h"
 
 #include <algorithm>
 #include <filesystem>
