@@ -9,12 +9,13 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
+#include "console/progress_line.h"
 #include "engine/destination_folder.h"
 #include "engine/progress_figures.h"
-#include "console/progress_line.h"
 #include "platform/settings.h"
 #include "platform/shell_open.h"
 #include "platform/system_helpers.h"
@@ -71,6 +72,26 @@ public:
         Say("attempt " + std::to_string(aAttempt) + " of " + aFileName + " failed: " + aReason);
     }
     void FileVerified(const std::string& aFileName) noexcept override { Say("verified " + aFileName); }
+    void OperationEndedEarly(TEarlyEnd aWhy, const std::string& aDetail) noexcept override
+    {
+        std::lock_guard lock(mMutex);
+        if (mEarlyEnd)
+            return;  // the first reason is the one that explains the end
+        mEarlyEnd = aWhy;
+        try {
+            mEarlyEndDetail = aDetail;
+        } catch (...) {
+            // A lost detail only costs the text its end.
+        }
+    }
+
+    // The first early end the worker reported, if any.
+    std::optional<TEarlyEnd> EarlyEnd(std::string& aDetail) const
+    {
+        std::lock_guard lock(mMutex);
+        aDetail = mEarlyEndDetail;
+        return mEarlyEnd;
+    }
 
     // Waits up to aTimeout for a progress message or a report; returns the
     // reports that arrived and whether progress was posted meanwhile.
@@ -111,7 +132,7 @@ private:
         }
     }
 
-    std::mutex mMutex;
+    mutable std::mutex mMutex;
     std::condition_variable mWake;
     std::condition_variable_any mTimerWake;
     bool mProgressPosted = false;
@@ -119,6 +140,8 @@ private:
     std::chrono::steady_clock::time_point mStallTimerStart;
     ThreadDownloads* mWorker = nullptr;
     std::deque<std::string> mLines;
+    std::optional<TEarlyEnd> mEarlyEnd;
+    std::string mEarlyEndDetail;
     std::jthread mTimerThread;  // last: stops before the fields it uses go
 };
 
@@ -231,21 +254,13 @@ void SilentRun::RunOperation(TWebOperation aOperation, bool aShowProgress)
     }
 }
 
-// Follows the order in which the worker looks for the address, so the text
-// names the source that was asked and came back empty.
 std::string SilentRun::NoInfoAddressText() const
 {
-    std::string embedded;
-    try {
-        embedded = mEnvironment.embeddedURL ? mEnvironment.embeddedURL() : ReadEmbeddedURL();
-    } catch (const std::exception&) {
-        // None built in.
-    }
-    if (!embedded.empty())
-        return "not connected: the info service gave no info file address";
-    if (!IsBlank(mEnvironment.firstArgument))
-        return "not connected: the info service gave no info file address for release "
-               + TrimControl(mEnvironment.firstArgument);
+    std::string release;
+    if (mHost.EarlyEnd(release) == TEarlyEnd::ServiceGaveNoAddress)
+        return release.empty() ? "not connected: the info service gave no info file address"
+                               : "not connected: the info service gave no info file address for release "
+                                     + TrimControl(release);
     return "not connected: no info file address (set INIConfig, or give a release number)";
 }
 

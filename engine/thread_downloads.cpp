@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "engine/info_address.h"
 #include "engine/ini_reader.h"
 #include "engine/safe_path.h"
 #include "engine/tick_count.h"
@@ -201,7 +202,7 @@ void ThreadDownloads::OpenWithShell(const std::string& aPath, const std::vector<
 // ---------------------------------------------------------------------------
 // Configuration
 
-std::string ThreadDownloads::GetInfoFileURL()
+std::string ThreadDownloads::GetInfoFileURL(TEarlyEnd& aWhyEmpty, std::string& aDetail)
 {
     std::string embedded;
     try {
@@ -209,8 +210,10 @@ std::string ThreadDownloads::GetInfoFileURL()
     } catch (const std::exception&) {
         // No address built in: the settings and the command line decide.
     }
-    if (!embedded.empty())
+    if (!embedded.empty()) {
+        aWhyEmpty = TEarlyEnd::ServiceGaveNoAddress;
         return FetchServiceReply(embedded, mTerminated);
+    }
 
     const HKEY root = SettingsRootKey.load();
     const std::string infoFile = RegReadString(root, kProgramSettingsKey, "INIConfig", "");
@@ -221,39 +224,33 @@ std::string ThreadDownloads::GetInfoFileURL()
         std::string service = RegReadString(root, kProgramSettingsKey, "URLConfig", "");
         if (IsBlank(service))
             service = kDefaultInfoService;
+        aWhyEmpty = TEarlyEnd::ServiceGaveNoAddress;
+        aDetail = mEnvironment.firstArgument;
         return FetchServiceReply(service + kServiceQuery + mEnvironment.firstArgument, mTerminated);
     }
+    aWhyEmpty = TEarlyEnd::NoInfoAddress;
     return infoFile;
 }
 
 void ThreadDownloads::RunConfiguration()
 {
     mDownloadData.SetRestart(false);
-    const std::string address = GetInfoFileURL();
+    TEarlyEnd whyEmpty = TEarlyEnd::NoInfoAddress;
+    std::string emptyDetail;
+    const std::string address = GetInfoFileURL(whyEmpty, emptyDetail);
     mDownloadData.SetArchIniRemoto(address);
+    if (IsBlank(address))
+        mHost.OperationEndedEarly(whyEmpty, emptyDetail);
 
-    std::string converted;
-    std::string name;
-    if (IsURL(address, converted)) {
-        name = ExtractURLFileName(converted);
-    } else {
-        const auto cut = address.find_last_of("\\:");
-        name = cut == std::string::npos ? address : address.substr(cut + 1);
-    }
-    // The name comes from the server: keep only its last component, so that
-    // the copy stays inside the private folder.
-    if (const auto slash = name.find_last_of('/'); slash != std::string::npos)
-        name = name.substr(slash + 1);
-    name = TrimControl(name);
-    if (!IsPlainFileName(name))
-        name = "info.ini";
+    const std::string name = InfoFileLocalName(address);
 
     std::string tempFolder;
     try {
         tempFolder = GetTempFolder(kTempSubFolder);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // A private folder that cannot be trusted is as bad as no info file.
         mDownloadData.SetResult(false);
+        mHost.OperationEndedEarly(TEarlyEnd::PrivateFolderRefused, error.what());
         return;
     }
     mDownloadData.SetArchIniLocal(tempFolder + name);
@@ -268,8 +265,9 @@ void ThreadDownloads::RunConfiguration()
         action.SetURL(address);
         action.SetFilename(mDownloadData.ArchIniLocal());
         action.ExecuteTarget();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         mDownloadData.SetResult(false);
+        mHost.OperationEndedEarly(TEarlyEnd::InfoFileNotFetched, error.what());
         return;
     }
     RenameDownloaded(action.Filename());
@@ -279,6 +277,7 @@ void ThreadDownloads::RunConfiguration()
         // Read in part, a release would lose its last files or checksums
         // without a sign: no info file is better than half of one.
         mDownloadData.SetResult(false);
+        mHost.OperationEndedEarly(TEarlyEnd::InfoFileTruncated, "");
         return;
     }
     const std::int32_t remoteVersion = VersionToInt(ini.ReadString("General", "Version", "0"));
@@ -386,40 +385,7 @@ void ThreadDownloads::RunDownload()
                         name, 1, "refusing file name " + name + ": it leads outside the destination folder");
                     break;
                 }
-                const std::string source = mDownloadData.CarpetaOrigen() + "/" + name;
-                mDownloadData.SetTStart(0);
-                mDownloadData.SetRedirect(false);
-                mDownloadData.SetURLRedirected("");
-
-                int attempts = 0;
-                do {
-                    ++attempts;
-                    std::string reason;
-                    try {
-                        const std::string redirected = mDownloadData.URLRedirected();
-                        action.SetURL(mDownloadData.Redirect() && !redirected.empty() ? redirected : source);
-                        action.SetFilename(*target);
-                        {
-                            StallTimerScope stallTimer(mHost);
-                            action.ExecuteTarget();
-                        }
-                        mDownloadData.SetResult(CheckFileHash(*target, reason));
-                        // No cached copy to drop: transfers always go to the server.
-                        if (mDownloadData.Result())
-                            RenameDownloaded(*target);
-                    } catch (const std::exception& error) {
-                        mDownloadData.SetResult(false);
-                        reason = error.what();
-                        if (mDownloadData.Redirect())
-                            reason += " (redirected to " + mDownloadData.URLRedirected() + ")";
-                    }
-                    if (mDownloadData.Result())
-                        mHost.FileVerified(name);
-                    else
-                        mHost.AttemptFailed(name, attempts, reason);
-                } while (!mDownloadData.Result() && attempts < kAttemptsPerFile
-                         && !mDownloadData.Cancelado());
-
+                DownloadWithAttempts(action, name, *target);
                 if (!mDownloadData.Result())
                     break;
                 mDownloadData.SetAcumuladosEnteros(mDownloadData.Acumulado());
@@ -427,6 +393,45 @@ void ThreadDownloads::RunDownload()
         }
         mDownloadData.SetNumber(mDownloadData.Number() + 1);
     } while (goOn);
+}
+
+// Gives one listed file its attempts; Result tells whether it ended verified
+// and placed.
+void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const std::string& aName,
+                                           const std::string& aTarget)
+{
+    const std::string source = mDownloadData.CarpetaOrigen() + "/" + aName;
+    mDownloadData.SetTStart(0);
+    mDownloadData.SetRedirect(false);
+    mDownloadData.SetURLRedirected("");
+
+    int attempts = 0;
+    do {
+        ++attempts;
+        std::string reason;
+        try {
+            const std::string redirected = mDownloadData.URLRedirected();
+            aAction.SetURL(mDownloadData.Redirect() && !redirected.empty() ? redirected : source);
+            aAction.SetFilename(aTarget);
+            {
+                StallTimerScope stallTimer(mHost);
+                aAction.ExecuteTarget();
+            }
+            mDownloadData.SetResult(CheckFileHash(aTarget, reason));
+            // No cached copy to drop: transfers always go to the server.
+            if (mDownloadData.Result())
+                RenameDownloaded(aTarget);
+        } catch (const std::exception& error) {
+            mDownloadData.SetResult(false);
+            reason = error.what();
+            if (mDownloadData.Redirect())
+                reason += " (redirected to " + mDownloadData.URLRedirected() + ")";
+        }
+        if (mDownloadData.Result())
+            mHost.FileVerified(aName);
+        else
+            mHost.AttemptFailed(aName, attempts, reason);
+    } while (!mDownloadData.Result() && attempts < kAttemptsPerFile && !mDownloadData.Cancelado());
 }
 
 bool ThreadDownloads::CheckFileHash(const std::string& aFileName, std::string& aReason)
@@ -485,49 +490,7 @@ void ThreadDownloads::DownloadProgress(TDownLoadURL& /*aSender*/, std::uint64_t 
 
 std::int32_t ThreadDownloads::VersionToInt(const std::string& aVersion)
 {
-    std::string digits;
-    for (char c : aVersion)
-        if (c != '.')
-            digits += c;
-
-    std::size_t i = 0;
-    while (i < digits.size() && (digits[i] == ' ' || digits[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < digits.size() && (digits[i] == '+' || digits[i] == '-'))
-        negative = digits[i++] == '-';
-    int base = 10;
-    if (i < digits.size() && digits[i] == '$') {
-        base = 16;
-        ++i;
-    } else if (i + 1 < digits.size() && digits[i] == '0' && (digits[i + 1] == 'x' || digits[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i == digits.size())
-        throw std::invalid_argument("'" + aVersion + "' is not a valid integer value");
-
-    std::int64_t value = 0;
-    const std::int64_t limit = base == 16 ? 0xFFFFFFFFLL : 0x80000000LL;
-    for (; i < digits.size(); ++i) {
-        const char c = digits[i];
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            throw std::invalid_argument("'" + aVersion + "' is not a valid integer value");
-        value = value * base + digit;
-        if (value > limit)
-            throw std::invalid_argument("'" + aVersion + "' is not a valid integer value");
-    }
-    if (base == 10 && !negative && value > 0x7FFFFFFFLL)
-        throw std::invalid_argument("'" + aVersion + "' is not a valid integer value");
-    const auto result = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
-    return negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(result)) : result;
+    return ::VersionToInt(aVersion);
 }
 
 std::string ThreadDownloads::GetTempFolder(const std::string& aFolderName)
@@ -550,45 +513,12 @@ std::string ThreadDownloads::GetTempFolder(const std::string& aFolderName)
 
 bool ThreadDownloads::IsURL(const std::string& aAddress, std::string& aConverted)
 {
-    aConverted = aAddress;
-    if (aAddress.find('/') == std::string::npos)
-        return false;
-    for (char& c : aConverted)
-        if (c == '\\')
-            c = '/';
-    return true;
+    return ::IsURL(aAddress, aConverted);
 }
 
 std::string ThreadDownloads::ExtractURLFileName(const std::string& aAddress)
 {
-    std::vector<std::string> segments;
-    std::string current;
-    char quote = 0;
-    auto flush = [&] {
-        std::size_t skip = 0;
-        while (skip < current.size() && (current[skip] == '\r' || current[skip] == '\n'))
-            ++skip;
-        current.erase(0, skip);
-        if (!current.empty())
-            segments.push_back(current);
-        current.clear();
-    };
-    for (char c : aAddress) {
-        if (quote != 0) {
-            current += c;
-            if (c == quote)
-                quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-            current += c;
-        } else if (c == '/' || c == '\r' || c == '\n') {
-            flush();
-        } else {
-            current += c;
-        }
-    }
-    flush();
-    return segments.empty() ? aAddress : segments.back();
+    return ::ExtractURLFileName(aAddress);
 }
 
 bool ThreadDownloads::RenameDownloaded(const std::string& aFileName)

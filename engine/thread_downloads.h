@@ -25,6 +25,16 @@
 #include "engine/download_data.h"
 #include "transfer/download_url.h"
 
+// Why an operation ended before its work was done, for a front end that
+// explains it; the record's Result is false in each case.
+enum class TEarlyEnd {
+    NoInfoAddress,         // nothing built in, no INIConfig and no release number
+    ServiceGaveNoAddress,  // aDetail: the release number asked for, "" for the built-in service
+    PrivateFolderRefused,  // aDetail: why the private temporary folder cannot be trusted
+    InfoFileNotFetched,    // aDetail: the transfer's reason
+    InfoFileTruncated,     // read in part only
+};
+
 // What the controlling side provides. Members are called on the worker thread
 // (EnableStallTimer(false) also from the thread that calls CancelDownload) and
 // must not block.
@@ -47,6 +57,9 @@ public:
     {
     }
     virtual void FileVerified(const std::string& /*aFileName*/) noexcept {}
+    // Why the configuration ended without an info file; see TEarlyEnd for
+    // what aDetail holds.
+    virtual void OperationEndedEarly(TEarlyEnd /*aWhy*/, const std::string& /*aDetail*/) noexcept {}
 };
 
 // Starts a program or document as the desktop's "open" verb does. aEnvironment
@@ -104,13 +117,13 @@ public:
     // for more than kStallLimitMs.
     void mTickCheckTimer();
 
-    // Throws std::invalid_argument when the text without its dots is not an integer.
+    // The worker's own names for the text helpers of engine/info_address.h.
     static std::int32_t VersionToInt(const std::string& aVersion);
+    static bool IsURL(const std::string& aAddress, std::string& aConverted);
+    static std::string ExtractURLFileName(const std::string& aAddress);
 
     // Helpers shared by the operations; public so that tests reach them.
     static std::string GetTempFolder(const std::string& aFolderName);
-    static bool IsURL(const std::string& aAddress, std::string& aConverted);
-    static std::string ExtractURLFileName(const std::string& aAddress);
     static bool RenameDownloaded(const std::string& aFileName);
 
     // The transfer's progress event (worker thread).
@@ -122,8 +135,10 @@ private:
     void RunConfiguration();
     void RunDownloaderLaunch();
     void RunDownload();
+    void DownloadWithAttempts(TDownLoadURL& aAction, const std::string& aName, const std::string& aTarget);
     void RunInstall();
-    std::string GetInfoFileURL();
+    // The info file's address; aWhyEmpty tells what to report when it is blank.
+    std::string GetInfoFileURL(TEarlyEnd& aWhyEmpty, std::string& aDetail);
     // True when the file's SHA-1 text equals ArchivoHash; otherwise aReason
     // tells why.
     bool CheckFileHash(const std::string& aFileName, std::string& aReason);
