@@ -14,6 +14,11 @@ struct CurlEasyDeleter {
 };
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
+struct CurlMultiDeleter {
+    void operator()(CURLM* aHandle) const noexcept { curl_multi_cleanup(aHandle); }
+};
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
+
 inline const std::string kUserAgent = std::string("Downloader/") + kDownloaderVersion;
 
 // No signals (transfers run on worker threads), our user agent, no proxy

@@ -30,79 +30,6 @@ constexpr std::size_t kFileBufferSize = 1024 * 1024;
 constexpr int kPollTimeoutMs = 5000;
 constexpr int kMaxRedirects = 10;  // followed when the handler lets a redirect through
 
-struct CurlUrlDeleter {
-    void operator()(CURLU* aHandle) const noexcept { curl_url_cleanup(aHandle); }
-};
-using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
-
-struct CurlStringDeleter {
-    void operator()(char* aText) const noexcept { curl_free(aText); }
-};
-using CurlString = std::unique_ptr<char, CurlStringDeleter>;
-
-bool IsAsciiAlpha(char aChar)
-{
-    return (aChar >= 'a' && aChar <= 'z') || (aChar >= 'A' && aChar <= 'Z');
-}
-
-bool IsAsciiDigit(char aChar)
-{
-    return aChar >= '0' && aChar <= '9';
-}
-
-// "scheme://..." as RFC 3986 spells a scheme; anything else is a local path.
-bool HasScheme(std::string_view aAddress)
-{
-    const auto end = aAddress.find("://");
-    if (end == std::string_view::npos || end == 0 || !IsAsciiAlpha(aAddress[0]))
-        return false;
-    for (std::size_t i = 1; i < end; ++i) {
-        const char c = aAddress[i];
-        if (!IsAsciiAlpha(c) && !IsAsciiDigit(c) && c != '+' && c != '-' && c != '.')
-            return false;
-    }
-    return true;
-}
-
-bool IsWebAddress(std::string_view aAddress)
-{
-    return StartsWithNoCase(aAddress, "http://") || StartsWithNoCase(aAddress, "https://");
-}
-
-// curl decodes %XX in a file:// path, so every byte that could be read as
-// syntax ('%', '#', '?', spaces, non-ASCII) is encoded; the path's bytes
-// reach the file system unchanged.
-std::string LocalPathToFileUrl(const std::string& aPath)
-{
-    const std::string path = std::filesystem::absolute(std::filesystem::path(aPath)).string();
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (IsAsciiAlpha(c) || IsAsciiDigit(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-            url += c;
-        } else {
-            url += '%';
-            url += kHex[byte >> 4];
-            url += kHex[byte & 0x0F];
-        }
-    }
-    return url;
-}
-
-// The local path a file:// address names; "" when it cannot be read.
-std::string LocalPathOf(const std::string& aFileUrl)
-{
-    CurlUrl url{curl_url()};
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, aFileUrl.c_str(), 0) != CURLUE_OK)
-        return {};
-    char* path = nullptr;
-    if (curl_url_get(url.get(), CURLUPART_PATH, &path, CURLU_URLDECODE) != CURLUE_OK)
-        return {};
-    const CurlString owned{path};
-    return owned ? std::string(owned.get()) : std::string();
-}
-
 // Whether a local path names a regular file (links followed). One that does
 // not exist passes; curl reports it.
 bool IsRegularLocalFile(const std::string& aPath)
@@ -123,53 +50,6 @@ bool IsSameFile(const std::string& aFirst, const std::string& aSecond)
     return !aFirst.empty() && !aSecond.empty() && ::stat(aFirst.c_str(), &first) == 0
            && ::stat(aSecond.c_str(), &second) == 0 && first.st_dev == second.st_dev
            && first.st_ino == second.st_ino;
-}
-
-std::string HostOf(const std::string& aAddress)
-{
-    CurlUrl url{curl_url()};
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, aAddress.c_str(), 0) != CURLUE_OK)
-        return {};
-    char* host = nullptr;
-    if (curl_url_get(url.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK)
-        return {};
-    const CurlString owned{host};
-    return owned ? std::string(owned.get()) : std::string();
-}
-
-// A Location value made absolute against the address it came from
-// (RFC 3986 section 5); "" when it cannot be read.
-std::string ResolveReference(const std::string& aBase, std::string_view aReference)
-{
-    // curl's own encoding turns a space in the query into '+', which the
-    // server reads as a plus sign; %20 means a space everywhere.
-    std::string reference;
-    for (const char c : aReference) {
-        if (c == ' ')
-            reference += "%20";
-        else
-            reference += c;
-    }
-    CurlUrl url{curl_url()};
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, aBase.c_str(), 0) != CURLUE_OK)
-        return {};
-    // curl takes "#s" for a relative path and drops the base's last segment
-    // and query; a fragment alone keeps the whole base but its fragment.
-    if (!reference.empty() && reference.front() == '#') {
-        char* base = nullptr;
-        if (curl_url_set(url.get(), CURLUPART_FRAGMENT, nullptr, 0) != CURLUE_OK
-            || curl_url_get(url.get(), CURLUPART_URL, &base, 0) != CURLUE_OK || !base)
-            return {};
-        const CurlString owned{base};
-        reference = owned.get() + reference;
-    }
-    if (curl_url_set(url.get(), CURLUPART_URL, reference.c_str(), CURLU_URLENCODE) != CURLUE_OK)
-        return {};
-    char* absolute = nullptr;
-    if (curl_url_get(url.get(), CURLUPART_URL, &absolute, 0) != CURLUE_OK)
-        return {};
-    const CurlString owned{absolute};
-    return owned ? std::string(owned.get()) : std::string();
 }
 
 std::string SocketAddressText(const curl_sockaddr& aAddress)
@@ -228,15 +108,13 @@ public:
     ~Transfer()
     {
         if (mAdded)
-            curl_multi_remove_handle(mMulti, mEasy.get());
-        if (mMulti)
-            curl_multi_cleanup(mMulti);
+            curl_multi_remove_handle(mMulti.get(), mEasy.get());
     }
 
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
 
-    CURLM* Multi() const { return mMulti; }
+    CURLM* Multi() const { return mMulti.get(); }
     // After Run: the web address that a redirect sent us to and that the
     // handler let us follow; empty when the transfer ended without one.
     const std::string& FollowTarget() const { return mFollowTarget; }
@@ -266,7 +144,7 @@ public:
         // curl resolves the name first thing; a file has no name to find.
         if (mIsWeb && !Notify(0, 0, TURLDownloadStatus::dsFindingResource, HostOf(mAddress)))
             Finish(false);
-        if (curl_multi_add_handle(mMulti, mEasy.get()) != CURLM_OK)
+        if (curl_multi_add_handle(mMulti.get(), mEasy.get()) != CURLM_OK)
             Fail();
         mAdded = true;
 
@@ -305,15 +183,6 @@ private:
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnWrite);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-        // curl stops reading at Content-Length and only mentions surplus
-        // bytes in its verbose text; a longer body than announced means the
-        // file we kept is not the file the server had. Best effort only:
-        // curl says so only when the surplus arrives in the same read as the
-        // body's end. Either way the file holds exactly Content-Length bytes
-        // and the checksum check decides.
-        curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &Transfer::OnDebug);
-        curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
-        curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
     }
 
     // True when curl finished the transfer without error.
@@ -321,19 +190,19 @@ private:
     {
         int running = 1;
         while (!Stopped()) {
-            if (curl_multi_perform(mMulti, &running) != CURLM_OK)
+            if (curl_multi_perform(mMulti.get(), &running) != CURLM_OK)
                 return false;
             if (running == 0)
                 break;
             if (Stopped())
                 return false;
-            if (curl_multi_poll(mMulti, nullptr, 0, kPollTimeoutMs, nullptr) != CURLM_OK)
+            if (curl_multi_poll(mMulti.get(), nullptr, 0, kPollTimeoutMs, nullptr) != CURLM_OK)
                 return false;
         }
         if (running != 0)
             return false;
         int left = 0;
-        while (const CURLMsg* message = curl_multi_info_read(mMulti, &left)) {
+        while (const CURLMsg* message = curl_multi_info_read(mMulti.get(), &left)) {
             if (message->msg == CURLMSG_DONE)
                 return message->data.result == CURLE_OK && !Stopped();
         }
@@ -365,12 +234,11 @@ private:
         throw TransferError("Error downloading URL: " + mMessageURL);
     }
 
-    // Best effort against surplus bytes (see OnDebug); the checksum is the
-    // real judge of the kept file.
+    // curl stops reading at Content-Length, so surplus bytes never reach the
+    // file; a body that ended short is a failure here. The checksum is the
+    // judge of the kept file either way.
     bool CheckLength()
     {
-        if (mExcess)
-            return false;
         curl_off_t length = -1;
         curl_easy_getinfo(mEasy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         return length < 0 || static_cast<std::uint64_t>(length) == mReceived;
@@ -526,14 +394,6 @@ private:
         return size;
     }
 
-    static int OnDebug(CURL*, curl_infotype aType, char* aData, std::size_t aSize, void* aClient)
-    {
-        if (aType == CURLINFO_TEXT
-            && std::string_view(aData, aSize).find("Excess found") != std::string_view::npos)
-            static_cast<Transfer*>(aClient)->mExcess = true;
-        return 0;
-    }
-
     TDownLoadURL& mAction;
     const TBinding& mBinding;
     // Copies: the handler may change the action's settings while it runs.
@@ -541,8 +401,9 @@ private:
     const std::string mURL;         // the address of this hop
     const std::string mFilename;
     const TDownloadProgressEvent mHandler;
+    // Declared after the easy handle, so that the multi handle goes first.
     CurlEasy mEasy;
-    CURLM* mMulti;
+    CurlMulti mMulti;
     bool mAdded = false;
     std::string mAddress;  // what curl fetches: URL, or a local path as file://
     bool mIsWeb = false;
@@ -551,7 +412,6 @@ private:
     std::uint64_t mReceived = 0;
     bool mBegun = false;
     bool mStopped = false;  // we ended the transfer: cancel, refusal or failure
-    bool mExcess = false;
     std::string mLocation;  // of the reply whose headers are arriving
     std::string mFollowTarget;
     std::exception_ptr mCallbackError;

@@ -10,3 +10,25 @@
 // as they are (blanks, quotes, angle brackets, non-ASCII bytes), as browsers
 // do. "%" is kept: the text may be encoded already. The host is left alone.
 std::string NormalizeAddress(std::string_view aAddress);
+
+// "scheme://..." as RFC 3986 spells a scheme; anything else is a local path.
+bool HasScheme(std::string_view aAddress);
+
+// An http or https address, in any case.
+bool IsWebAddress(std::string_view aAddress);
+
+// The file:// address of a local path, made absolute. curl decodes %XX in a
+// file:// path, so every byte that could be read as syntax ('%', '#', '?',
+// spaces, non-ASCII) is encoded; the path's bytes reach the file system
+// unchanged.
+std::string LocalPathToFileUrl(const std::string& aPath);
+
+// The local path a file:// address names; "" when it cannot be read.
+std::string LocalPathOf(const std::string& aFileUrl);
+
+// The host part of an address; "" when it cannot be read.
+std::string HostOf(const std::string& aAddress);
+
+// A Location value made absolute against the address it came from
+// (RFC 3986 section 5); "" when it cannot be read.
+std::string ResolveReference(const std::string& aBase, std::string_view aReference);
