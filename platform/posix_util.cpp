@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,4 +70,44 @@ bool WriteAll(int aFd, std::string_view aText)
         aText.remove_prefix(static_cast<std::size_t>(count));
     }
     return true;
+}
+
+std::string ErrnoText(int aError)
+{
+    return std::error_code(aError, std::generic_category()).message();
+}
+
+void ReplaceFileAtomically(const std::filesystem::path& aTarget, std::string_view aText, unsigned aMode)
+{
+    const auto fail = [&](int aError) {
+        throw std::system_error(aError, std::generic_category(), "cannot write " + aTarget.string());
+    };
+    // In the target's own folder, so that the rename stays on one file
+    // system; a unique name, so that no file of the user's is overwritten.
+    const std::filesystem::path folder = aTarget.has_parent_path() ? aTarget.parent_path() : ".";
+    std::string temporary = (folder / ("." + aTarget.filename().string() + ".XXXXXX")).string();
+    UniqueFd file{mkostemp(temporary.data(), O_CLOEXEC)};
+    if (!file)
+        fail(errno);
+    // fsync before the rename: after a crash the name holds the old or the
+    // new text, not an empty file.
+    bool done = WriteAll(file.Get(), aText) && fchmod(file.Get(), static_cast<mode_t>(aMode)) == 0
+                && fsync(file.Get()) == 0;
+    int error = errno;
+    if (!file.Close() && done) {
+        done = false;
+        error = errno;
+    }
+    if (done && rename(temporary.c_str(), aTarget.c_str()) != 0) {
+        done = false;
+        error = errno;
+    }
+    if (!done) {
+        unlink(temporary.c_str());
+        fail(error);
+    }
+    // The rename lasts through a power cut only once the folder is on disk.
+    UniqueFd folderHandle{open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (folderHandle)
+        fsync(folderHandle.Get());
 }

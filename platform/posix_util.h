@@ -1,6 +1,7 @@
 #pragma once
 // Small pieces the platform layer shares: environment lookups that follow the
-// XDG base directory rules, folder creation and whole writes.
+// XDG base directory rules, folder creation, whole writes and atomic file
+// replacement.
 
 #include <filesystem>
 #include <string>
@@ -27,3 +28,13 @@ void CreateFolders(const std::filesystem::path& aFolder, unsigned aMode);
 // Writes all of aText to aFd, going on after short writes and signals. false
 // on the first failed write; errno then tells why.
 bool WriteAll(int aFd, std::string_view aText);
+
+// The system's text for an errno value ("No space left on device").
+std::string ErrnoText(int aError);
+
+// Puts aText at aTarget so that readers see the old file or the new one,
+// never a part: written to a unique hidden name in the target's folder with
+// aMode, flushed to disk, renamed over aTarget, and the folder flushed too.
+// Throws std::system_error ("cannot write PATH: reason"); after a failure
+// aTarget is as it was and no temporary file is left.
+void ReplaceFileAtomically(const std::filesystem::path& aTarget, std::string_view aText, unsigned aMode);

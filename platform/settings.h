@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/hive_file.h"
 #include "platform/registry_hive.h"
 
 using HKEY = std::uintptr_t;
@@ -43,11 +44,6 @@ class ERegistryException : public std::runtime_error {
 public:
     using runtime_error::runtime_error;
 };
-
-// A hive file larger than this is taken as unreadable rather than read whole:
-// the program's own values fill a few hundred bytes, and every settings call
-// reads and parses the file.
-inline constexpr std::uintmax_t kMaxHiveBytes = 16 * 1024 * 1024;
 
 // Reads the environment on every call, so that tests and the program agree on
 // the file even when the environment changes.

@@ -17,11 +17,6 @@ constexpr mode_t kPrivateMode = 0700;
     throw std::runtime_error("cannot use private folder " + aFolder.string() + ": " + aReason);
 }
 
-std::string ErrnoText(int aError)
-{
-    return std::error_code(aError, std::generic_category()).message();
-}
-
 }  // namespace
 
 std::string UserTempFolder()

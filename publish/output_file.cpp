@@ -38,29 +38,10 @@ void WriteInPlace(const std::string& aTarget, std::string_view aText, const std:
 void ReplaceRegularFile(const std::string& aTarget, std::string_view aText, mode_t aMode,
                         const std::string& aShownPath)
 {
-    // In the target's own folder, so that the rename stays on one file
-    // system; a unique name, so that no file of the user's is overwritten.
-    const fs::path target(aTarget);
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int file = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (file < 0)
-        ThrowWriteError(errno, aShownPath);
-    // fsync before the rename: after a crash the name holds the old or the
-    // new text, not an empty file.
-    bool done = WriteAll(file, aText) && ::fchmod(file, aMode) == 0 && ::fsync(file) == 0;
-    int error = errno;
-    if (::close(file) != 0 && done) {
-        done = false;
-        error = errno;
-    }
-    if (done && ::rename(temporary.c_str(), aTarget.c_str()) != 0) {
-        done = false;
-        error = errno;
-    }
-    if (!done) {
-        ::unlink(temporary.c_str());
-        ThrowWriteError(error, aShownPath);
+    try {
+        ReplaceFileAtomically(aTarget, aText, aMode);
+    } catch (const std::system_error& error) {
+        ThrowWriteError(error.code().value(), aShownPath);
     }
 }
 

@@ -24,10 +24,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "publish/info_file_writer.h"
 #include "publish/output_file.h"
 #include "publish/release_folder.h"
 #include "publish/release_server.h"
-#include "publish/info_file_writer.h"
 
 namespace {
 
