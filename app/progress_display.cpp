@@ -46,7 +46,7 @@ TBarFigures ScaleForBar(double aPosition, double aMaximum)
 bool TStallWatch::Check(std::uint64_t aProgress, std::uint32_t aNow)
 {
     if (mLastProgreso != 0 && mProgreso != 0 && mProgreso == aProgress)
-        return static_cast<std::uint32_t>(aNow - mLastProgreso) > kStallLimitMs;
+        return static_cast<std::uint32_t>(aNow - mLastProgreso) > kStallWatchLimitMs;
     mLastProgreso = aNow;
     mProgreso = aProgress;
     return false;

@@ -32,11 +32,11 @@ inline constexpr int kBarScale = 10000;
 TBarFigures ScaleForBar(double aPosition, double aMaximum);
 
 // Watches the per-file figure: a non-zero figure that stays unchanged for more
-// than kStallLimitMs counts as a stalled download. Ticks wrap at 2^32; the
+// than kStallWatchLimitMs counts as a stalled download. Ticks wrap at 2^32; the
 // difference is taken in unsigned 32-bit arithmetic so the wrap does no harm.
 class TStallWatch {
 public:
-    static constexpr std::uint32_t kStallLimitMs = 180000;
+    static constexpr std::uint32_t kStallWatchLimitMs = 180000;
 
     // True when the download has stalled; the watch then keeps its figures,
     // so later checks stay true until the figure moves.

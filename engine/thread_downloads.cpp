@@ -173,7 +173,7 @@ bool ThreadDownloads::CancelDownload()
 
 void ThreadDownloads::mTickCheckTimer()
 {
-    if (static_cast<std::uint32_t>(mEnvironment.Now() - mTickCount.load()) > kStallLimitMs)
+    if (static_cast<std::uint32_t>(mEnvironment.Now() - mTickCount.load()) > kWorkerStallLimitMs)
         AbortRunningTransfer();
 }
 

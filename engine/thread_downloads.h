@@ -96,7 +96,7 @@ public:
     static constexpr const char* kVersion = kDownloaderVersion;
     static constexpr const char* kTempSubFolder = "Downloader";
     static constexpr std::chrono::milliseconds kStallTimerInterval{10000};
-    static constexpr std::uint32_t kStallLimitMs = 60000;
+    static constexpr std::uint32_t kWorkerStallLimitMs = 60000;
 
     ThreadDownloads(bool aCreateSuspended, TDownloadData& aDownloadData, TWorkerHost& aHost,
                     TWorkerEnvironment aEnvironment = {});
@@ -114,7 +114,7 @@ public:
     // Any thread. Sets Cancelado and aborts the running transfer. Always true.
     bool CancelDownload();
     // The stall timer's tick: aborts a transfer that has recorded no progress
-    // for more than kStallLimitMs.
+    // for more than kWorkerStallLimitMs.
     void mTickCheckTimer();
 
     // The worker's own names for the text helpers of engine/info_address.h.

@@ -78,7 +78,7 @@ public:
     // A transfer that receives (nearly) nothing for this long fails; 0 turns
     // the limit off. Longer than the engine's own stall rule, which acts first
     // during file downloads.
-    static constexpr std::chrono::seconds kDefaultSilenceLimit{120};
+    static constexpr std::chrono::seconds kTransferSilenceBackstop{120};
     void SetSilenceLimit(std::chrono::seconds aLimit) { mSilenceLimit = aLimit; }
 
     // Any thread; null outside a transfer.
@@ -92,7 +92,7 @@ private:
     std::string mURL;
     std::string mFilename;
     TDownloadProgressEvent mOnDownloadProgress;
-    std::chrono::seconds mSilenceLimit = kDefaultSilenceLimit;
+    std::chrono::seconds mSilenceLimit = kTransferSilenceBackstop;
     mutable std::mutex mBindingMutex;  // Binding() is read from other threads
     std::shared_ptr<TBinding> mBinding;
 };

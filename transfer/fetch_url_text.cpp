@@ -17,7 +17,7 @@ namespace {
 constexpr long kMaxRedirects = 5;
 // Without a floor on speed a server that accepts and then says nothing
 // would hold the worker, and the window waiting for it, for good.
-constexpr long kStallSeconds = 60;
+constexpr long kTextFetchSilenceLimitSeconds = 60;
 
 struct FetchState {
     CURL* easy = nullptr;
@@ -109,7 +109,7 @@ TFetchResult FetchURLText(const std::string& aURL, std::string& aText, std::size
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
     SetCommonOptions(handle);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kTextFetchSilenceLimitSeconds);
     if (aConnectTimeoutMs > 0)
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(aConnectTimeoutMs));
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &OnHeader);

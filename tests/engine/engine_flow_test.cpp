@@ -132,12 +132,12 @@ TEST_F(EngineFlow, StalledTransferIsAbortedAfterTheSilenceLimit)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
     const std::uint32_t lastUpdate = mClock.load();
-    mClock = lastUpdate + ThreadDownloads::kStallLimitMs;  // exactly the limit: not yet
+    mClock = lastUpdate + ThreadDownloads::kWorkerStallLimitMs;  // exactly the limit: not yet
     worker.mTickCheckTimer();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(mServer.RequestCount("/rel/data1.cab"), 1u);
 
-    mClock = lastUpdate + ThreadDownloads::kStallLimitMs + 1;
+    mClock = lastUpdate + ThreadDownloads::kWorkerStallLimitMs + 1;
     worker.mTickCheckTimer();
     worker.WaitFor();
     EXPECT_TRUE(mData.Result());
