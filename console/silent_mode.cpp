@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "console/console_texts.h"
 #include "console/progress_line.h"
 #include "engine/destination_folder.h"
 #include "engine/progress_figures.h"
@@ -22,6 +23,8 @@
 #include "platform/text.h"
 
 namespace {
+
+namespace texts = console_texts;
 
 constexpr std::chrono::milliseconds kPollInterval{100};
 constexpr int kDefaultColumns = 80;
@@ -63,15 +66,14 @@ public:
     void FileStarted(const std::string& aFileName, std::int32_t aNumber,
                      std::int32_t aTotal) noexcept override
     {
-        Say("downloading " + aFileName + " (" + std::to_string(aNumber) + " of " + std::to_string(aTotal)
-            + ")");
+        Say(texts::Downloading(aFileName, aNumber, aTotal));
     }
     void AttemptFailed(const std::string& aFileName, int aAttempt,
                        const std::string& aReason) noexcept override
     {
-        Say("attempt " + std::to_string(aAttempt) + " of " + aFileName + " failed: " + aReason);
+        Say(texts::AttemptFailed(aFileName, aAttempt, aReason));
     }
-    void FileVerified(const std::string& aFileName) noexcept override { Say("verified " + aFileName); }
+    void FileVerified(const std::string& aFileName) noexcept override { Say(texts::Verified(aFileName)); }
     void OperationEndedEarly(TEarlyEnd aWhy, const std::string& aDetail) noexcept override
     {
         std::lock_guard lock(mMutex);
@@ -257,22 +259,19 @@ void SilentRun::RunOperation(TWebOperation aOperation, bool aShowProgress)
 std::string SilentRun::NoInfoAddressText() const
 {
     std::string release;
-    if (mHost.EarlyEnd(release) == TEarlyEnd::ServiceGaveNoAddress)
-        return release.empty() ? "not connected: the info service gave no info file address"
-                               : "not connected: the info service gave no info file address for release "
-                                     + TrimControl(release);
-    return "not connected: no info file address (set INIConfig, or give a release number)";
+    if (mHost.EarlyEnd(release) != TEarlyEnd::ServiceGaveNoAddress)
+        return texts::kNoInfoAddress;
+    return release.empty() ? texts::kServiceGaveNoAddress
+                           : texts::ServiceGaveNoAddressFor(TrimControl(release));
 }
 
 bool SilentRun::PrepareDestination(const std::string& aFolder)
 {
     switch (PrepareDestinationFolder(aFolder)) {
     case TFolderCheck::CannotCreate:
-        Print(std::string(kCannotCreateFolderText) + " (" + aFolder + ")");
+        Print(texts::FolderProblem(kCannotCreateFolderText, aFolder));
         return false;
-    case TFolderCheck::NoRights:
-        Print(std::string(kNoRightsInFolderText) + " (" + aFolder + ")");
-        return false;
+    case TFolderCheck::NoRights: Print(texts::FolderProblem(kNoRightsInFolderText, aFolder)); return false;
     case TFolderCheck::Usable: break;
     }
     return true;
@@ -311,23 +310,23 @@ int SilentRun::Run()
     };
 
     mData.SetVersionLocal(ThreadDownloads::VersionToInt(ThreadDownloads::kVersion));
-    Print("connecting");
+    Print(texts::kConnecting);
     RunOperation(TWebOperation::twoConfiguration, false);
     if (mCancelRequested) {
-        Print("cancelled");
+        Print(texts::kCancelled);
         return static_cast<int>(TSilentExit::Cancelled);
     }
     if (!mData.Result() || IsBlank(mData.ArchIniRemoto())) {
         Print(IsBlank(mData.ArchIniRemoto())
                   ? NoInfoAddressText()
-                  : "not connected: cannot fetch the info file " + TrimControl(mData.ArchIniRemoto()));
+                  : texts::CannotFetchInfoFile(TrimControl(mData.ArchIniRemoto())));
         return static_cast<int>(TSilentExit::NotConnected);
     }
     if (mData.Restart()) {
-        Print(mData.Mensaje() + ": starting the newer wizard");
+        Print(texts::StartingNewerWizard(mData.Mensaje()));
         RunOperation(TWebOperation::twoDownloader, false);
         if (wizardExit < 0) {
-            Print("cannot start the newer wizard " + mData.ArchivoDownloader());
+            Print(texts::CannotStartNewerWizard(mData.ArchivoDownloader()));
             return static_cast<int>(TSilentExit::NotConnected);
         }
         return wizardExit;
@@ -343,32 +342,32 @@ int SilentRun::Run()
             : std::filesystem::absolute(mOptions.destination).lexically_normal().string();
     if (destination.empty() || !PrepareDestination(destination))
         return static_cast<int>(TSilentExit::DestinationUnusable);
-    Print("destination " + destination);
+    Print(texts::Destination(destination));
 
     mData.SetCarpetaDestino(destination);
     RunOperation(TWebOperation::twoDownload, true);
     if (mData.Cancelado() || mCancelRequested) {
-        Print("cancelled");
+        Print(texts::kCancelled);
         return static_cast<int>(TSilentExit::Cancelled);
     }
     if (!mData.Result()) {
-        Print("download failed at " + mData.ArchivoDown());
+        Print(texts::DownloadFailedAt(mData.ArchivoDown()));
         return static_cast<int>(TSilentExit::DownloadFailed);
     }
-    Print("all files verified in " + destination);
+    Print(texts::AllVerifiedIn(destination));
 
     if (mOptions.install) {
         if (IsBlank(mData.ArchSetup())) {
-            Print("no setup program listed");
+            Print(texts::kNoSetupListed);
         } else {
             RunOperation(TWebOperation::twoInstall, false);
             if (!setupStarted) {
                 // A refused name never reaches the launcher; the record then
                 // still holds the name as the info file gave it.
-                Print("cannot start the setup program " + mData.ArchSetup());
+                Print(texts::CannotStartSetup(mData.ArchSetup()));
                 return static_cast<int>(TSilentExit::SetupNotStarted);
             }
-            Print("started " + mData.ArchSetup());
+            Print(texts::StartedSetup(mData.ArchSetup()));
         }
     }
     return static_cast<int>(TSilentExit::Done);

@@ -80,7 +80,7 @@ std::optional<TRegistryHive> LoadHive(const fs::path& aHive)
     }
     try {
         return TRegistryHive::Parse(bytes);
-    } catch (const THiveFormatError& error) {
+    } catch (const HiveFormatError& error) {
         TellUnreadable(aHive, error.what());
         return std::nullopt;
     }
@@ -127,7 +127,7 @@ bool ChangeHive(const fs::path& aHive, const std::function<bool(TRegistryHive&)>
     // leaves a file that the next read rejects.
     try {
         TRegistryHive::Parse(text);
-    } catch (const THiveFormatError&) {
+    } catch (const HiveFormatError&) {
         return false;
     }
     try {

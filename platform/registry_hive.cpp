@@ -132,33 +132,33 @@ TRegValue ParseValueData(std::string_view aText, std::size_t aLine)
     std::string text;
     if (!aText.empty() && aText.front() == '"') {
         if (!ParseQuoted(aText, text))
-            throw THiveFormatError(aLine, "unterminated text");
+            throw HiveFormatError(aLine, "unterminated text");
         if (!TrimSpacesAndTabs(aText).empty())
-            throw THiveFormatError(aLine, "unexpected text after the value");
+            throw HiveFormatError(aLine, "unexpected text after the value");
         return MakeTextValue(text);
     }
     if (aText == "-")
-        throw THiveFormatError(aLine, "value deletion is not supported here");
+        throw HiveFormatError(aLine, "value deletion is not supported here");
     if (aText.substr(0, 6) == "dword:") {
         std::uint32_t number = 0;
         if (!ParseHexNumber(TrimSpacesAndTabs(aText.substr(6)), number))
-            throw THiveFormatError(aLine, "bad dword value");
+            throw HiveFormatError(aLine, "bad dword value");
         return MakeDwordValue(number);
     }
     if (aText.substr(0, 3) != "hex")
-        throw THiveFormatError(aLine, "unknown value type");
+        throw HiveFormatError(aLine, "unknown value type");
     aText.remove_prefix(3);
     value.type = REG_BINARY;
     if (!aText.empty() && aText.front() == '(') {
         const std::size_t close = aText.find(')');
         if (close == std::string_view::npos || !ParseHexNumber(aText.substr(1, close - 1), value.type))
-            throw THiveFormatError(aLine, "bad value type number");
+            throw HiveFormatError(aLine, "bad value type number");
         aText.remove_prefix(close + 1);
     }
     if (aText.empty() || aText.front() != ':')
-        throw THiveFormatError(aLine, "unknown value type");
+        throw HiveFormatError(aLine, "unknown value type");
     if (!ParseHexBytes(aText.substr(1), value.data))
-        throw THiveFormatError(aLine, "bad hex data");
+        throw HiveFormatError(aLine, "bad hex data");
     return value;
 }
 
@@ -315,7 +315,7 @@ void TRegKey::Set(const std::string& aName, TRegValue aValue)
     }
 }
 
-THiveFormatError::THiveFormatError(std::size_t aLine, const std::string& aReason)
+HiveFormatError::HiveFormatError(std::size_t aLine, const std::string& aReason)
     : std::runtime_error("line " + std::to_string(aLine) + ": " + aReason), mLine(aLine)
 {
 }
@@ -334,34 +334,34 @@ TRegistryHive TRegistryHive::Parse(std::string_view aBytes)
             continue;
         if (!headerSeen) {
             if (line != kHeader5 && line != kHeader4)
-                throw THiveFormatError(lineNumber,
-                                       "not a registry file (no \"" + std::string(kHeader5) + "\" line)");
+                throw HiveFormatError(lineNumber,
+                                      "not a registry file (no \"" + std::string(kHeader5) + "\" line)");
             headerSeen = true;
             continue;
         }
         if (line.front() == '[') {
             if (line.back() != ']')
-                throw THiveFormatError(lineNumber, "unterminated key name");
+                throw HiveFormatError(lineNumber, "unterminated key name");
             const std::string_view path = line.substr(1, line.size() - 2);
             if (!path.empty() && path.front() == '-')
-                throw THiveFormatError(lineNumber, "key deletion is not supported here");
+                throw HiveFormatError(lineNumber, "key deletion is not supported here");
             if (!IsValidKeyName(path))
-                throw THiveFormatError(lineNumber, "bad key name");
+                throw HiveFormatError(lineNumber, "bad key name");
             key = &hive.CreateKey(path);
             continue;
         }
         if (line.front() != '"' && line.front() != '@')
-            throw THiveFormatError(lineNumber, "unexpected text");
+            throw HiveFormatError(lineNumber, "unexpected text");
         if (key == nullptr)
-            throw THiveFormatError(lineNumber, "value outside a key");
+            throw HiveFormatError(lineNumber, "value outside a key");
         std::string name;
         if (line.front() == '@')
             line.remove_prefix(1);
         else if (!ParseQuoted(line, name))
-            throw THiveFormatError(lineNumber, "unterminated value name");
+            throw HiveFormatError(lineNumber, "unterminated value name");
         line = TrimSpacesAndTabs(line);
         if (line.empty() || line.front() != '=')
-            throw THiveFormatError(lineNumber, "\"=\" missing after the value name");
+            throw HiveFormatError(lineNumber, "\"=\" missing after the value name");
         line = TrimSpacesAndTabs(line.substr(1));
         // Hex data goes on over the following lines while a line ends in "\".
         std::string data(line);
@@ -369,7 +369,7 @@ TRegistryHive TRegistryHive::Parse(std::string_view aBytes)
             while (!data.empty() && data.back() == '\\') {
                 data.pop_back();
                 if (++index == lines.size())
-                    throw THiveFormatError(lineNumber, "line continuation at the end of the file");
+                    throw HiveFormatError(lineNumber, "line continuation at the end of the file");
                 data += TrimSpacesAndTabs(lines[index]);
             }
         }

@@ -69,9 +69,9 @@ private:
 };
 
 // A line of a hive file that cannot be read. what() is "line N: reason".
-class THiveFormatError : public std::runtime_error {
+class HiveFormatError : public std::runtime_error {
 public:
-    THiveFormatError(std::size_t aLine, const std::string& aReason);
+    HiveFormatError(std::size_t aLine, const std::string& aReason);
     std::size_t Line() const { return mLine; }
 
 private:
@@ -82,7 +82,7 @@ class TRegistryHive {
 public:
     // Accepts UTF-8 (with or without a byte-order mark), UTF-16LE with its
     // mark, and Windows-1252 where the bytes are not UTF-8, as older editors
-    // wrote. An empty file is an empty hive. Throws THiveFormatError.
+    // wrote. An empty file is an empty hive. Throws HiveFormatError.
     static TRegistryHive Parse(std::string_view aBytes);
 
     // UTF-8 without a byte-order mark, LF line ends.

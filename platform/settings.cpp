@@ -25,17 +25,17 @@ std::string RootName(HKEY aRootKey)
 
 [[noreturn]] void ThrowInvalidType(const std::string& aName)
 {
-    throw ERegistryException("Invalid data type for '" + aName + "'");
+    throw RegistryError("Invalid data type for '" + aName + "'");
 }
 
 [[noreturn]] void ThrowGetFailed(const std::string& aName)
 {
-    throw ERegistryException("Failed to get data for '" + aName + "'");
+    throw RegistryError("Failed to get data for '" + aName + "'");
 }
 
 [[noreturn]] void ThrowSetFailed(const std::string& aName)
 {
-    throw ERegistryException("Failed to set data for '" + aName + "'");
+    throw RegistryError("Failed to set data for '" + aName + "'");
 }
 
 std::int32_t LittleEndian32(const std::uint8_t* aBytes)

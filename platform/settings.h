@@ -40,7 +40,7 @@ inline constexpr const char* kDestinationValueName = "Destination";
 // Read and write failures of a value that exists or was opened: the exact
 // texts "Invalid data type for '<name>'", "Failed to get data for '<name>'"
 // and "Failed to set data for '<name>'".
-class ERegistryException : public std::runtime_error {
+class RegistryError : public std::runtime_error {
 public:
     using runtime_error::runtime_error;
 };
@@ -50,13 +50,13 @@ public:
 std::filesystem::path UserHivePath();
 
 // aDefault when the key or the value is missing or the hive cannot be read.
-// Throws ERegistryException when the value is not text.
+// Throws RegistryError when the value is not text.
 std::string RegReadString(HKEY aRootKey, const std::string& aKeyPath, const std::string& aValueName,
                           const std::string& aDefault = "");
 
 // Creates the key path as needed. false when the key cannot be created: an
 // unwritable folder or hive file, or a hive file that cannot be read. Throws
-// ERegistryException when the write fails after that.
+// RegistryError when the write fails after that.
 bool RegWriteString(HKEY aRootKey, const std::string& aKeyPath, const std::string& aValueName,
                     const std::string& aText);
 

@@ -38,12 +38,12 @@ std::string HexOfAsciiText(const std::string& aText)
     return out;
 }
 
-// The message of the ERegistryException that aCall throws; "" when none.
+// The message of the RegistryError that aCall throws; "" when none.
 std::string RegistryErrorOf(const std::function<void()>& aCall)
 {
     try {
         aCall();
-    } catch (const ERegistryException& error) {
+    } catch (const RegistryError& error) {
         return error.what();
     }
     return "";
@@ -71,7 +71,7 @@ struct ReadCase {
     std::string keyPath;
     std::string valueName;
     std::string expected;  // the text read, when error is empty
-    std::string error;     // the ERegistryException text
+    std::string error;     // the RegistryError text
 };
 
 void PrintTo(const ReadCase& aCase, std::ostream* aOut)
