@@ -40,26 +40,6 @@ std::size_t Columns(std::string_view aText)
         std::count_if(aText.begin(), aText.end(), [](char aByte) { return !IsContinuationByte(aByte); }));
 }
 
-// The name as UTF-8 with C0 and C1 controls as "?": a name from the server
-// must not move the cursor or send escape sequences to the terminal.
-std::string PrintableName(const std::string& aName)
-{
-    const std::string text = AnsiToUtf8(aName);
-    std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x20 || byte == 0x7F) {
-            result += '?';
-        } else if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-            result += '?';
-            ++i;
-        } else {
-            result += text[i];
-        }
-    }
-    return result;
-}
-
 // The last characters of aName, with "..." in front when cut, in at most
 // aColumns characters (aColumns > kEllipsis.size()).
 std::string NameEnd(const std::string& aName, std::size_t aColumns)
@@ -115,7 +95,7 @@ std::string ComposeLine(const TProgressLine& aLine, unsigned aParts, const std::
 std::string FormatProgressLine(const TProgressLine& aLine, int aColumns)
 {
     const std::size_t budget = aColumns > 1 ? static_cast<std::size_t>(aColumns - 1) : 0;
-    const std::string name = PrintableName(aLine.fileName);
+    const std::string name = PrintableText(aLine.fileName);
     const std::size_t nameColumns = Columns(name);
     const std::size_t shortestName = std::min(nameColumns, kShortestNameColumns);
 

@@ -179,12 +179,14 @@ private:
     bool mLineDrawn = false;
 };
 
+// Every line holds our own words around texts from a server or a file; none
+// of them may drive the terminal, nor leave raw control bytes in a log.
 void SilentRun::Print(const std::string& aLine)
 {
     if (mTerminal && mLineDrawn)
         mOut << "\r\x1b[K";
     mLineDrawn = false;
-    mOut << aLine << '\n' << std::flush;
+    mOut << PrintableText(aLine) << '\n' << std::flush;
 }
 
 int SilentRun::TerminalColumns() const

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/text.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,12 +27,14 @@ bool IsInside(const fs::path& aRoot, const fs::path& aPath)
 bool IsPlainFileName(const std::string& aName)
 {
     return !aName.empty() && aName != "." && aName != ".." && aName.find('/') == std::string::npos
-           && aName.find('\0') == std::string::npos;
+           && !HasControlCharacter(aName);
 }
 
 std::optional<std::string> JoinInside(const std::string& aFolder, const std::string& aName)
 {
-    if (aName.empty() || aName.front() == '/' || aName.find('\0') != std::string::npos)
+    // A control character in a name would reach every terminal and log that
+    // shows it, and no release needs one.
+    if (aName.empty() || aName.front() == '/' || HasControlCharacter(aName))
         return std::nullopt;
     const fs::path name(aName);
     for (const auto& part : name)

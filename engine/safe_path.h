@@ -5,10 +5,12 @@
 #include <string>
 
 // The path of aName inside aFolder, or nothing when the result would lie
-// outside it: aName is empty, absolute, has a "." or ".." component, or runs
+// outside it or be unsafe to show: aName is empty, absolute, holds a control
+// character (HasControlCharacter), has a "." or ".." component, or runs
 // through a symbolic link that leads out of the folder. Names with
 // sub-folders are allowed; the sub-folders are not created.
 std::optional<std::string> JoinInside(const std::string& aFolder, const std::string& aName);
 
-// aName is one plain file name: no "/" and no "." or ".." on its own.
+// aName is one plain file name: no "/", no control character and no "." or
+// ".." on its own.
 bool IsPlainFileName(const std::string& aName);

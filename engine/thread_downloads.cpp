@@ -381,8 +381,11 @@ void ThreadDownloads::RunDownload()
                     // A name that leads out of the destination folder fails
                     // its entry without a transfer.
                     mDownloadData.SetResult(false);
-                    mHost.AttemptFailed(
-                        name, 1, "refusing file name " + name + ": it leads outside the destination folder");
+                    mHost.AttemptFailed(name, 1,
+                                        "refusing file name " + name
+                                            + (HasControlCharacter(name)
+                                                   ? ": it holds a control character"
+                                                   : ": it leads outside the destination folder"));
                     break;
                 }
                 DownloadWithAttempts(action, name, *target);

@@ -146,6 +146,46 @@ std::string AnsiToUtf8(std::string_view aBytes)
     return out;
 }
 
+namespace {
+
+// The length of the control character at aText[aAt] of UTF-8 text, or 0.
+std::size_t ControlLength(std::string_view aText, std::size_t aAt)
+{
+    const auto byte = static_cast<unsigned char>(aText[aAt]);
+    if (byte < 0x20 || byte == 0x7F)
+        return 1;
+    if (byte == 0xC2 && aAt + 1 < aText.size() && static_cast<unsigned char>(aText[aAt + 1]) < 0xA0)
+        return 2;
+    return 0;
+}
+
+}  // namespace
+
+bool HasControlCharacter(std::string_view aBytes)
+{
+    const std::string text = AnsiToUtf8(aBytes);
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (ControlLength(text, i) > 0)
+            return true;
+    return false;
+}
+
+std::string PrintableText(std::string_view aBytes)
+{
+    const std::string text = AnsiToUtf8(aBytes);
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (const std::size_t length = ControlLength(text, i); length > 0) {
+            result += '?';
+            i += length - 1;
+        } else {
+            result += text[i];
+        }
+    }
+    return result;
+}
+
 std::string Utf16ToUtf8(std::u16string_view aText)
 {
     std::string out;

@@ -31,6 +31,15 @@ bool StartsWithNoCase(std::string_view aText, std::string_view aLowerPrefix);
 // Returns UTF-8.
 std::string AnsiToUtf8(std::string_view aBytes);
 
+// Control characters: C0 (below 0x20), DEL and C1 (U+0080 to U+009F, two
+// bytes in UTF-8), read the way AnsiToUtf8 reads the bytes. Any of them can
+// move a terminal's cursor or start an escape sequence.
+bool HasControlCharacter(std::string_view aBytes);
+
+// aBytes as UTF-8 (AnsiToUtf8) with every control character as "?": fit for
+// a terminal or a log, whatever a server sent.
+std::string PrintableText(std::string_view aBytes);
+
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view aText);
 std::u16string Utf8ToUtf16(std::string_view aText);

@@ -119,10 +119,9 @@ std::optional<std::string> RefusalOfFileName(std::string_view aName)
         return "the name is not valid UTF-8";
     if (IsBlankChar(aName.front()) || IsBlankChar(aName.back()))
         return "the name begins or ends with a blank";
+    if (HasControlCharacter(aName))
+        return "the name holds a control character";
     for (char c : aName) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F)
-            return "the name holds a control character";
         if (c == '/' || c == '\\')
             return "the name holds a folder separator (\"/\" or \"\\\"); only plain file names are allowed";
         if (c == '#' || c == '?' || c == '%')

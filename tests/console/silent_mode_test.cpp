@@ -148,6 +148,32 @@ TEST_F(SilentMode, TerminalProgressLinesFitTheWidth)
     EXPECT_GT(drawn, 0) << out;
 }
 
+TEST_F(SilentMode, ServerTextNeverReachesTheTerminalRaw)
+{
+    std::string hostile = ReleaseInfo({{"good.bin", std::string(1000, 'g')}});
+    hostile.insert(hostile.find("[Checksum]"), "File2=bad\x1b[31m.bin\n");
+    hostile.replace(hostile.find("Line1=Sample Suite 5.2"), 22, "Line1=\x1b]0;pwned\x07Suite");
+    hostile.replace(hostile.find("Info Size=3 files"), 17, "Info Size=\x1b[2J5 MB\xC2\x9B");
+    ServeInfo(hostile);
+    for (const int columns : {0, 200}) {  // plain lines for a log, then the progress line
+        mLog.str("");
+        EXPECT_EQ(RunSilentTo(Dest().string(), false, false, columns), 3) << mLog.str();
+        std::string out = mLog.str();
+        for (std::size_t at; (at = out.find("\r\x1b[K")) != std::string::npos;)
+            out.erase(at, 4);  // the progress line's own redraw
+        for (const char c : out)
+            EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << columns << ": " << out;
+        EXPECT_EQ(out.find("\xC2\x9B"), std::string::npos) << out;
+        EXPECT_NE(out.find("?]0;pwned?Suite\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("?[2J5 MB?\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("refusing file name bad?[31m.bin: it holds a control character"),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find("download failed at bad?[31m.bin"), std::string::npos) << out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(Dest() / "bad\x1b[31m.bin"));
+}
+
 TEST_F(SilentMode, InstallSucceedsOnlyWhenSetupStarted)
 {
     const std::string marker = (mRoot / "setup-ran").string();

@@ -93,6 +93,34 @@ TEST_F(FolderTest, JoinInsideRefusesNamesThatLeaveTheFolder)
         EXPECT_FALSE(JoinInside(dest, name)) << name;
 }
 
+TEST_F(FolderTest, NamesWithControlCharactersAreRefused)
+{
+    const std::string dest = (mDir / "dest").string();
+    struct NameCase {
+        std::string name;
+        bool safe;
+    };
+    const NameCase cases[] = {
+        {"caf\xC3\xA9.bin", true},
+        {"caf\xE9.bin", true},               // Latin-1
+        {"nb\xC2\xA0sp.bin", true},          // U+00A0 is no control
+        {"quote\x9B.bin", true},             // Windows-1252: a printable quotation mark
+        {"esc\x1B]0;title\x07.bin", false},  // C0
+        {"tab\there.bin", false},
+        {std::string("nul\0.bin", 8), false},
+        {"del\x7F.bin", false},
+        {"csi\xC2\x9B"
+         "2J.bin",
+         false},                // C1 in UTF-8
+        {"c1\x81.bin", false},  // C1 in Windows-1252
+    };
+    for (const auto& [name, safe] : cases) {
+        EXPECT_EQ(JoinInside(dest, name).has_value(), safe) << name;
+        EXPECT_EQ(JoinInside(dest, "sub/" + name).has_value(), safe) << name;
+        EXPECT_EQ(IsPlainFileName(name), safe) << name;
+    }
+}
+
 TEST_F(FolderTest, RenameDownloadedReplacesTheShorterName)
 {
     Write(mDir / "Setup.exe", "old");

@@ -201,6 +201,10 @@ const NameCase kNameCases[] = {
      "b",
      true},
     {"newline", "a\nb", true},
+    {"c1_control",
+     "a\xC2\x9B"
+     "b",
+     true},
     {"hash", "a#b", true},
     {"question_mark", "a?b", true},
     {"percent", "a%20b", true},
