@@ -17,7 +17,8 @@ struct TProgressLine {
 };
 
 // The progress line for a terminal aColumns wide, at most aColumns - 1
-// characters so that it never wraps. A name too long loses its beginning
+// terminal cells (a wide East Asian character takes two) so that it never
+// wraps. A name too long loses its beginning
 // ("...end.bin") first; then the least useful parts go, in this order: the
 // file's time left, the bar, the file's percentage, the total time left, the
 // file count. Control characters in the name show as "?". An estimate of a
