@@ -244,13 +244,66 @@ bool IsValidKeyName(std::string_view aPath)
            && aPath.find("\\\\") == std::string_view::npos;
 }
 
+// Text is bytes, as file names are: a byte that is not part of valid UTF-8
+// (a Latin-1 folder name) is kept as the lone surrogate U+DC80 to U+DCFF, so
+// that it comes back as the same byte. No real text holds such a surrogate.
+constexpr char16_t kByteEscape = 0xDC00;
+
+std::size_t Utf8SequenceAt(std::string_view aText, std::size_t aAt)
+{
+    const auto lead = static_cast<unsigned char>(aText[aAt]);
+    const std::size_t length = lead < 0x80   ? 1
+                               : lead < 0xC2 ? 0
+                               : lead < 0xE0 ? 2
+                               : lead < 0xF0 ? 3
+                               : lead < 0xF5 ? 4
+                                             : 0;
+    if (length == 0 || length > aText.size() - aAt || !IsValidUtf8(aText.substr(aAt, length)))
+        return 0;
+    return length;
+}
+
+std::u16string TextToUnits(std::string_view aText)
+{
+    std::u16string units;
+    units.reserve(aText.size());
+    std::size_t at = 0;
+    while (at < aText.size()) {
+        const std::size_t length = Utf8SequenceAt(aText, at);
+        if (length == 0) {
+            units += static_cast<char16_t>(kByteEscape + static_cast<unsigned char>(aText[at]));
+            ++at;
+            continue;
+        }
+        units += Utf8ToUtf16(aText.substr(at, length));
+        at += length;
+    }
+    return units;
+}
+
+std::string UnitsToText(std::u16string_view aUnits)
+{
+    std::string text;
+    std::size_t done = 0;
+    for (std::size_t i = 0; i < aUnits.size(); ++i) {
+        const char16_t unit = aUnits[i];
+        const bool paired = i > 0 && aUnits[i - 1] >= 0xD800 && aUnits[i - 1] <= 0xDBFF;
+        if (unit >= kByteEscape + 0x80 && unit <= kByteEscape + 0xFF && !paired) {
+            text += Utf16ToUtf8(aUnits.substr(done, i - done));
+            text += static_cast<char>(unit - kByteEscape);
+            done = i + 1;
+        }
+    }
+    return text + Utf16ToUtf8(aUnits.substr(done));
+}
+
 }  // namespace
 
 TRegValue MakeTextValue(std::string_view aText, std::uint32_t aType)
 {
     TRegValue value;
     value.type = aType;
-    for (char16_t unit : Utf8ToUtf16(aText)) {
+    for (char16_t unit : TextToUnits(aText)) {
         value.data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
         value.data.push_back(static_cast<std::uint8_t>(unit >> 8));
     }
@@ -277,7 +330,7 @@ std::string TextOfValue(const TRegValue& aValue)
             break;
         units += unit;
     }
-    return Utf16ToUtf8(units);
+    return UnitsToText(units);
 }
 
 bool SameRegistryName(std::string_view aLeft, std::string_view aRight)

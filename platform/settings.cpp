@@ -10,6 +10,7 @@
 
 #include "platform/hive_file.h"
 #include "platform/posix_util.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 
@@ -95,7 +96,8 @@ bool HRegistry::OpenKey(const std::string& aKey, bool aCanCreate)
     if (!relative.empty() && relative.back() == '\\')
         relative.remove_suffix(1);
     if (!relative.empty()) {
-        if (relative.front() == '\\' || relative.find("\\\\") != std::string_view::npos)
+        if (relative.front() == '\\' || relative.find("\\\\") != std::string_view::npos
+            || (aCanCreate && !IsValidUtf8(relative)))
             return false;
         name += "\\";
         name += relative;
@@ -227,7 +229,9 @@ void HRegistry::WriteWideString(const std::string& aName, const std::string& aSt
 
 void HRegistry::WriteValue(const std::string& aName, TRegValue aValue)
 {
-    if (!mValues || (mAccess & KEY_SET_VALUE) == 0)
+    // A name is written as text: bytes that are not UTF-8 would turn the
+    // whole file into another encoding for the next reader.
+    if (!mValues || (mAccess & KEY_SET_VALUE) == 0 || !IsValidUtf8(aName))
         ThrowSetFailed(aName);
     bool written = false;
     try {

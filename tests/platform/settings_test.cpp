@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/text.h"
 #include "scratch_home.h"
 
 namespace fs = std::filesystem;
@@ -145,6 +146,31 @@ TEST_F(SettingsTest, ReadsOlderAndUtf16Files)
         bytes += std::string{static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
     WriteHive(bytes);
     EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination"), "/home/\xC3\xA9t\xC3\xA9");
+}
+
+TEST_F(SettingsTest, AnyBytesReadBackExactlyAndLeaveTheOthersAlone)
+{
+    const std::string accented = "/home/\xC3\xA9t\xC3\xA9";  // UTF-8
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "URLConfig", accented));
+    const std::string values[] = {
+        "/home/caf\xE9/Downloads",                   // a Latin-1 folder name
+        "\xFF\xFE\x80 mixed \xC3\xA9 \xED\xA0\x80",  // stray bytes, UTF-8 and a surrogate's encoding
+        std::string("\xC3", 1),                      // a cut sequence
+        "plain",
+    };
+    for (const std::string& value : values) {
+        ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", value));
+        EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination"), value);
+        EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "URLConfig"), accented);
+        EXPECT_TRUE(IsValidUtf8(ReadWholeFile(HivePath())));
+    }
+
+    // A name is written as text: one that is not UTF-8 is refused and
+    // changes nothing.
+    const std::string before = ReadWholeFile(HivePath());
+    EXPECT_NE(RegistryErrorOf([] { RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Na\xEFve", "x"); }), "");
+    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramKey + "\\Caf\xE9", "Name", "x"));
+    EXPECT_EQ(ReadWholeFile(HivePath()), before);
 }
 
 TEST_F(SettingsTest, RootNotSetReadsDefaultAndWritesNothing)
