@@ -163,6 +163,10 @@ private:
         CURL* easy = mEasy.get();
         curl_easy_setopt(easy, CURLOPT_URL, mAddress.c_str());
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file");
+        // A local path is the file system's to read: "/x/link/../y" is where
+        // the link leads, not "/x/y".
+        if (!mIsWeb)
+            curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
         SetCommonOptions(easy);
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
         // A backstop for transfers that nothing else watches (the info file,

@@ -61,10 +61,11 @@ void AppendPercentEncoded(std::string& aOut, std::string_view aText, bool (*aMus
 }
 
 // One part of an address as curl reads it; "" when it cannot be read.
-std::string UrlPart(const std::string& aAddress, CURLUPart aPart, unsigned int aFlags)
+std::string UrlPart(const std::string& aAddress, CURLUPart aPart, unsigned int aFlags,
+                    unsigned int aSetFlags = 0)
 {
     CurlUrl url{curl_url()};
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, aAddress.c_str(), 0) != CURLUE_OK)
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, aAddress.c_str(), aSetFlags) != CURLUE_OK)
         return {};
     char* part = nullptr;
     if (curl_url_get(url.get(), aPart, &part, aFlags) != CURLUE_OK)
@@ -122,7 +123,9 @@ std::string LocalPathToFileUrl(const std::string& aPath)
 
 std::string LocalPathOf(const std::string& aFileUrl)
 {
-    return UrlPart(aFileUrl, CURLUPART_PATH, CURLU_URLDECODE);
+    // "." and ".." are left to the file system, which follows a link before
+    // it goes up: curl's lexical removal could name another file.
+    return UrlPart(aFileUrl, CURLUPART_PATH, CURLU_URLDECODE, CURLU_PATH_AS_IS);
 }
 
 std::string HostOf(const std::string& aAddress)

@@ -20,10 +20,12 @@ bool IsWebAddress(std::string_view aAddress);
 // The file:// address of a local path, made absolute. curl decodes %XX in a
 // file:// path, so every byte that could be read as syntax ('%', '#', '?',
 // spaces, non-ASCII) is encoded; the path's bytes reach the file system
-// unchanged.
+// unchanged, "." and ".." segments too (transfers of such an address set
+// CURLOPT_PATH_AS_IS), so that a link inside is followed as the kernel does.
 std::string LocalPathToFileUrl(const std::string& aPath);
 
-// The local path a file:// address names; "" when it cannot be read.
+// The local path a file:// address names, "." and ".." segments kept; ""
+// when it cannot be read.
 std::string LocalPathOf(const std::string& aFileUrl);
 
 // The host part of an address; "" when it cannot be read.

@@ -1,4 +1,5 @@
 #include "transfer/download_url.h"
+#include "transfer/url_text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -413,6 +414,24 @@ TEST_F(TransferTest, GoodTransferReportsEachPhaseInOrder)
     const Event& end = recorder.events.back();
     EXPECT_EQ(end.progress, 3000u);
     EXPECT_EQ(end.progressMax, 3000u);
+}
+
+TEST_F(TransferTest, LocalPathWithDotDotFollowsTheLinkFirst)
+{
+    // x/link/../y is real/y to the kernel, x/y to a lexical reading.
+    const auto root = mScratch.Path();
+    std::filesystem::create_directories(root / "real" / "sub");
+    std::filesystem::create_directories(root / "x");
+    std::filesystem::create_directory_symlink(root / "real" / "sub", root / "x" / "link");
+    WriteFileBytes(root / "real" / "y", "through the link");
+    WriteFileBytes(root / "x" / "y", "lexical");
+    const std::string path = (root / "x" / "link").string() + "/../y";
+    EXPECT_EQ(LocalPathOf(LocalPathToFileUrl(path)), path);
+    for (const std::string& source : {path, LocalPathToFileUrl(path)}) {
+        TDownLoadURL action;
+        ASSERT_EQ(Run(action, source, nullptr), "") << source;
+        EXPECT_EQ(ReadFileBytes(mTarget), "through the link") << source;
+    }
 }
 
 TEST_F(TransferTest, LocalFileReportsOnlyDataEvents)
