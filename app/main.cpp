@@ -120,7 +120,7 @@ int main(int argc, char** argv)
     }
 
     const CurlGlobal curl;
-    TWorkerEnvironment environment = TWorkerEnvironment::FromProcess(line.release);
+    TWorkerEnvironment environment = TWorkerEnvironment::FromProcess(line.release, line.options.arguments);
     if (!line.silent)
         return RunWizardWindow(argc, argv, std::move(environment));
 

@@ -167,8 +167,11 @@ void TfrmMain::BuildLayout()
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QLatin1String(strings::kDownloader));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    // CustomizeWindowHint: exactly these buttons, so that no window manager
+    // adds a maximise button, which could do nothing for a fixed size.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
     setFont(WindowFont());
     QPalette palette = this->palette();

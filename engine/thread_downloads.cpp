@@ -81,10 +81,13 @@ private:
 
 }  // namespace
 
-TWorkerEnvironment TWorkerEnvironment::FromProcess(const std::string& aFirstArgument)
+TWorkerEnvironment TWorkerEnvironment::FromProcess(const std::string& aFirstArgument,
+                                                   const std::vector<std::string>& aArguments)
 {
     TWorkerEnvironment environment;
     environment.firstArgument = aFirstArgument;
+    environment.wizardArguments = aArguments;
+    environment.wizardArguments.push_back("1");
     const char* updated = std::getenv(kSelfUpdatedVariable);
     environment.selfUpdateAllowed = updated == nullptr || *updated == '\0';
     return environment;

@@ -84,8 +84,11 @@ struct TWorkerEnvironment {
     bool selfUpdateAllowed = true;                  // false in a wizard started by a self-update
 
     // The environment of this process: the first positional argument is the
-    // release number, and kSelfUpdatedVariable forbids another self-update.
-    static TWorkerEnvironment FromProcess(const std::string& aFirstArgument);
+    // release number, kSelfUpdatedVariable forbids another self-update, and
+    // a newer wizard gets aArguments (the command line without the program's
+    // name) followed by "1", so that it serves the same release.
+    static TWorkerEnvironment FromProcess(const std::string& aFirstArgument,
+                                          const std::vector<std::string>& aArguments = {});
 
     // The tick count by tickCount, else by the monotonic clock.
     std::uint32_t Now() const;

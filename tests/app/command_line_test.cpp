@@ -2,8 +2,11 @@
 
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "downloader_version.h"
 #include "tests/support/sandbox.h"
@@ -35,15 +38,16 @@ void PrintTo(const CommandCase& aCase, std::ostream* aOut)
 
 // Runs the program with a bare environment (no display, a private home) and
 // returns its exit code; aOutput gets stdout and stderr.
-int RunProgram(const std::filesystem::path& aRoot, const CommandCase& aCase, std::string& aOutput)
+int RunProgram(const std::filesystem::path& aRoot, const CommandCase& aCase, std::string& aOutput,
+               const std::string& aEnvironment = "")
 {
     std::string arguments = aCase.arguments;
     if (const auto dest = arguments.find("DEST"); dest != std::string::npos)
         arguments.replace(dest, 4, (aRoot / "dest").string());
-    const std::string command = "env -i PATH=/usr/bin:/bin HOME='" + (aRoot / "home").string()
-                                + "' XDG_CONFIG_HOME='" + (aRoot / "config").string() + "' XDG_RUNTIME_DIR='"
-                                + (aRoot / "runtime").string() + "' '" + DOWNLOADER_BINARY + "' " + arguments
-                                + " 2>&1 </dev/null";
+    const std::string command =
+        "env -i " + aEnvironment + " PATH=/usr/bin:/bin HOME='" + (aRoot / "home").string()
+        + "' XDG_CONFIG_HOME='" + (aRoot / "config").string() + "' XDG_RUNTIME_DIR='"
+        + (aRoot / "runtime").string() + "' '" + DOWNLOADER_BINARY + "' " + arguments + " 2>&1 </dev/null";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
         return -1;
@@ -69,3 +73,35 @@ TEST_P(CommandLine, ExitsWithItsCodeAndSaysWhy)
 
 INSTANTIATE_TEST_SUITE_P(Cases, CommandLine, ::testing::ValuesIn(kCommandCases),
                          [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+// The window, like the silent mode, gives a newer wizard the command line it
+// was started with and then "1": without a built-in address the release
+// number is what tells the newer wizard which release to fetch.
+TEST(WindowMode, NewerWizardGetsOurArgumentsAndOne)
+{
+    const auto root = EnterSandbox("window-newer");
+    const auto marker = root / "arguments";
+    std::filesystem::create_directories(root / "wiz");
+    std::ofstream(root / "wiz" / "downloader-new")
+        << "#!/bin/sh\necho \"$*\" > '" << marker.string() << "'\n";
+    std::ofstream(root / "info.ini") << "[General]\nVersion=99.0\nDownloader=downloader-new\nPath="
+                                     << (root / "wiz").string() << "\n";
+    std::filesystem::create_directories(root / "config" / "Corvane");
+    std::ofstream(root / "config" / "Corvane" / "user.reg")
+        << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\n"
+        << "\"INIConfig\"=\"" << (root / "info.ini").string() << "\"\n";
+
+    std::string output;
+    EXPECT_EQ(RunProgram(root, {"window", "7 extra", 0, ""}, output, "QT_QPA_PLATFORM=offscreen"), 0)
+        << output;
+    std::string arguments;
+    // The newer wizard runs on its own: wait at most 10 s for its mark.
+    for (int turn = 0; turn < 1000 && arguments.empty(); ++turn) {
+        std::ifstream in(marker);
+        std::getline(in, arguments);
+        if (arguments.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(arguments, "7 extra 1") << output;
+    std::filesystem::remove_all(root);
+}

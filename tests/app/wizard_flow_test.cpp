@@ -116,7 +116,8 @@ protected:
             mServer.SetRoute("/rel/" + aFiles[i].name, aFiles[i].reply);
             size += aFiles[i].reply.body.size();
         }
-        return "[General]\nVersion=" + std::string(kDownloaderVersion) + "\nSetup=" + aSetup + "\n" + downloads + checksums
+        return "[General]\nVersion=" + std::string(kDownloaderVersion) + "\nSetup=" + aSetup + "\n"
+               + downloads + checksums
                + "[Info]\nLine1=Sample Suite 5.2\nLink=https://example.org/suite\nInfo Link=" + aInfoLink
                + "\nInfo Size=2 files, 1 KB in all\nSize=" + std::to_string(size)
                + "\nEnd1=Click Install to start the installation now.\nEnd2=Setup can also be run later.\n";
@@ -219,6 +220,12 @@ TEST_F(WizardFlow, ConnectsAndShowsTheReleaseOnTheDestinationPage)
     Open();
     ASSERT_EQ(Page(), TfrmMain::tbDestino);
     EXPECT_EQ(mWindow->windowTitle(), QString("Downloader - Version ") + kDownloaderVersion);
+    // The buttons are ours to say, and a window of fixed size has no maximise.
+    const Qt::WindowFlags flags = mWindow->windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
     EXPECT_EQ(Text("lblLineInfo1"), "Sample Suite 5.2");
     EXPECT_EQ(Text("lblInfoSize"), "2 files, 1 KB in all");
     EXPECT_EQ(Text("lblEnd1"), "Click Install to start the installation now.");
