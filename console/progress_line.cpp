@@ -129,7 +129,13 @@ std::string ComposeLine(const TProgressLine& aLine, unsigned aParts, const std::
         // NaN would pass the clamp, and its conversion to int is undefined.
         const double percent = std::isnan(aLine.totalPercent) ? 0.0 : aLine.totalPercent;
         const int filled = static_cast<int>(std::clamp(percent, 0.0, 100.0) * kBarCells / 100.0);
-        add("[" + std::string(filled, '#') + std::string(kBarCells - filled, '.') + "]", " ");
+        // Filled in place: GCC 12 warns (-Wrestrict, falsely) about the
+        // inlined copies of "[" + std::string(...).
+        std::string bar(kBarCells + 2, '.');
+        bar.front() = '[';
+        bar.back() = ']';
+        std::fill_n(bar.begin() + 1, filled, '#');
+        add(bar, " ");
     }
     if (aParts & lpCount)
         add(std::to_string(aLine.number) + "/" + std::to_string(aLine.total), " ");

@@ -33,14 +33,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kUsage = R"(usage: downloader-publish [options] RELEASE_DIR
-       downloader-publish serve [--port N] [--base-url-from-port] [options] RELEASE_DIR
+constexpr const char* kUsage = R"(usage: downloader-publish --base-url URL [options] RELEASE_DIR
+       downloader-publish serve [--port N] (--base-url URL | --base-url-from-port) [options] RELEASE_DIR
 
 Writes the wizard's info file for the files at the top of RELEASE_DIR: every
 regular file is listed with its SHA-1 checksum and size. Symbolic links and
 folders are left out.
 
-  --base-url URL        address of RELEASE_DIR on the web server ([Downloads] Path)
+  --base-url URL        address of RELEASE_DIR on the web server ([Downloads] Path);
+                        required (serve: or --base-url-from-port)
   --setup NAME          the setup program, as named once downloaded; listed first
                         unless --order says otherwise
   --wizard-version V    newest wizard version, digits and dots ([General] Version);

@@ -453,7 +453,8 @@ TEST_F(PublishTool, WritesTheInfoFileAndRefusesBadReleases)
 
     EXPECT_EQ(Run("--no-such-option " + Quoted(mRelease.string()), output), 2);
     EXPECT_EQ(Run("--help", output), 0);
-    EXPECT_NE(output.find("--base-url"), std::string::npos);
+    EXPECT_NE(output.find("usage: downloader-publish --base-url URL [options] RELEASE_DIR"), std::string::npos)
+        << output;
 }
 
 // Serve runs until a signal: start it, fetch from it, stop it.
