@@ -229,12 +229,17 @@ void TSHA1Hasher::HashFile(const std::string& aFileName)
     const int fd = file.Get();
     if (fd < 0)
         throw std::system_error(errno, std::generic_category(), "cannot open " + aFileName);
+    HashDescriptor(fd, aFileName);
+}
 
+void TSHA1Hasher::HashDescriptor(int aFd, const std::string& aName)
+{
+    const int fd = aFd;
     // A folder opens fine on POSIX but has no content to hash; refuse it as an
     // open failure, so a wrong path fails loudly instead of hashing as empty.
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode))
-        throw std::system_error(EISDIR, std::generic_category(), "cannot open " + aFileName);
+        throw std::system_error(EISDIR, std::generic_category(), "cannot open " + aName);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // only a hint: its failure is harmless
 
     // Not value-initialised: the buffer is written by read() before it is hashed.
@@ -310,6 +315,15 @@ std::string FileSha1Hex(const std::string& aFileName)
 {
     TSHA1Hasher hasher;
     hasher.HashFile(aFileName);
+    TSHA1Digest digest;
+    hasher.GetDigest(digest);
+    return DigestToHex(digest);
+}
+
+std::string DescriptorSha1Hex(int aFd, const std::string& aName)
+{
+    TSHA1Hasher hasher;
+    hasher.HashDescriptor(aFd, aName);
     TSHA1Digest digest;
     hasher.GetDigest(digest);
     return DigestToHex(digest);

@@ -86,6 +86,9 @@ class TSHA1Hasher : public THashBase {
 public:
     void HashBuffer(const void* aBuf, std::size_t aBufSize) override;
     void HashFile(const std::string& aFileName) override;
+    // Hashes what aFd reads from its current position to the end; a folder is
+    // refused with std::system_error(EISDIR). The descriptor stays open.
+    void HashDescriptor(int aFd, const std::string& aName);
     void HashStream(std::istream& aStream) override;
     void HashStringA(std::string_view aStr) override;
     void HashStringW(std::u16string_view aStr) override;
@@ -102,3 +105,5 @@ std::string DigestToHex(const TSHA1Digest& aDigest);
 
 // DigestToHex of the file's SHA-1; throws as HashFile does.
 std::string FileSha1Hex(const std::string& aFileName);
+// The same for an open file; aName names it in an error.
+std::string DescriptorSha1Hex(int aFd, const std::string& aName);

@@ -3,6 +3,8 @@
 #include "transfer/url_text.h"
 
 #include "platform/file_handles.h"
+#include "platform/folder_handle.h"
+#include "platform/posix_util.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -41,15 +43,23 @@ bool IsRegularLocalFile(const std::string& aPath)
     return error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
 }
 
-// Whether two paths reach the same file, through a link or not. Paths that
-// cannot be examined (missing, say) are not the same file.
-bool IsSameFile(const std::string& aFirst, const std::string& aSecond)
+// Whether a path reaches the open file, through a link or not. A path that
+// cannot be examined (missing, say) is another file.
+bool IsSameFile(const std::string& aPath, int aFd)
 {
-    struct stat first {};
-    struct stat second {};
-    return !aFirst.empty() && !aSecond.empty() && ::stat(aFirst.c_str(), &first) == 0
-           && ::stat(aSecond.c_str(), &second) == 0 && first.st_dev == second.st_dev
-           && first.st_ino == second.st_ino;
+    struct stat path {};
+    struct stat file {};
+    return !aPath.empty() && ::stat(aPath.c_str(), &path) == 0 && ::fstat(aFd, &file) == 0
+           && path.st_dev == file.st_dev && path.st_ino == file.st_ino;
+}
+
+// The target of an action without an opener of its own: Filename in its
+// folder, not followed when it is a link.
+UniqueFd OpenFilename(const std::string& aFilename)
+{
+    const std::filesystem::path path(aFilename);
+    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
+    return TFolderHandle(folder).OpenForWriting(path.filename().string());
 }
 
 std::string SocketAddressText(const curl_sockaddr& aAddress)
@@ -100,6 +110,7 @@ public:
           mURL(std::move(aURL)),
           mFilename(aAction.Filename()),
           mHandler(aAction.mOnDownloadProgress),
+          mOpener(aAction.mTargetOpener),
           mEasy(curl_easy_init()),
           mMulti(curl_multi_init())
     {
@@ -219,8 +230,11 @@ private:
     void Finish(bool aSucceeded)
     {
         bool closed = true;
-        if (mFile)
+        if (mFile) {
             closed = std::fclose(mFile.release()) == 0;
+            if (!closed)
+                NoteWriteFailure(errno);
+        }
         if (mCallbackError)
             std::rethrow_exception(mCallbackError);
         if (!aSucceeded || !closed || Stopped())
@@ -235,8 +249,18 @@ private:
     [[noreturn]] void Fail()
     {
         mFile.reset();
-        throw TransferError("Error downloading URL: " + mMessageURL);
+        throw TransferError("Error downloading URL: " + mMessageURL
+                            + (mFailReason.empty() ? "" : ": " + mFailReason));
     }
+
+    // The first reason is the one that explains the end.
+    void NoteFailure(std::string aReason)
+    {
+        if (mFailReason.empty())
+            mFailReason = std::move(aReason);
+        mStopped = true;
+    }
+    void NoteWriteFailure(int aError) { NoteFailure("cannot write " + mFilename + ": " + ErrnoText(aError)); }
 
     // curl stops reading at Content-Length, so surplus bytes never reach the
     // file; a body that ended short is a failure here. The checksum is the
@@ -278,17 +302,33 @@ private:
         mBegun = true;
         if (!Notify(0, ProgressMax(), TURLDownloadStatus::dsBeginDownloadData, mURL))
             return false;
+        UniqueFd target;
+        try {
+            target = mOpener ? mOpener() : OpenFilename(mFilename);
+        } catch (const std::exception& error) {
+            NoteFailure(error.what());
+            return false;
+        }
         // Copying a file onto itself (same path, a link to it) would truncate
         // the source curl is still reading and leave one block of it.
-        if (!mIsWeb && IsSameFile(mSourcePath, mFilename)) {
-            mStopped = true;
+        if (!mIsWeb && IsSameFile(mSourcePath, target.Get())) {
+            NoteFailure("cannot write " + mFilename + ": it is the file being copied");
             return false;
         }
-        mFile.reset(std::fopen(mFilename.c_str(), "wb"));
+        // Only now is an older file at the name given up. A device (a test's
+        // /dev/full) cannot be truncated and needs not be.
+        struct stat info {};
+        if (::fstat(target.Get(), &info) != 0
+            || (S_ISREG(info.st_mode) && ::ftruncate(target.Get(), 0) != 0)) {
+            NoteWriteFailure(errno);
+            return false;
+        }
+        mFile.reset(::fdopen(target.Get(), "wb"));
         if (!mFile) {
-            mStopped = true;
+            NoteWriteFailure(errno);
             return false;
         }
+        target.Release();
         std::setvbuf(mFile.get(), nullptr, _IOFBF, kFileBufferSize);
         return true;
     }
@@ -387,8 +427,12 @@ private:
         // A file:// transfer has no headers: its first data is its begin.
         if (!self.mBegun && !self.BeginData())
             return 0;
-        if (!self.mFile || std::fwrite(aData, 1, size, self.mFile.get()) != size) {
+        if (!self.mFile) {
             self.mStopped = true;
+            return 0;
+        }
+        if (std::fwrite(aData, 1, size, self.mFile.get()) != size) {
+            self.NoteWriteFailure(errno);
             return 0;
         }
         self.mReceived += size;
@@ -405,6 +449,7 @@ private:
     const std::string mURL;         // the address of this hop
     const std::string mFilename;
     const TDownloadProgressEvent mHandler;
+    const TTargetOpener mOpener;
     // Declared after the easy handle, so that the multi handle goes first.
     CurlEasy mEasy;
     CurlMulti mMulti;
@@ -415,8 +460,9 @@ private:
     UniqueFile mFile;
     std::uint64_t mReceived = 0;
     bool mBegun = false;
-    bool mStopped = false;  // we ended the transfer: cancel, refusal or failure
-    std::string mLocation;  // of the reply whose headers are arriving
+    bool mStopped = false;    // we ended the transfer: cancel, refusal or failure
+    std::string mFailReason;  // why the target could not be opened or written
+    std::string mLocation;    // of the reply whose headers are arriving
     std::string mFollowTarget;
     std::exception_ptr mCallbackError;
 };

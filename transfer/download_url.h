@@ -12,10 +12,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/file_handles.h"
 #include "transfer/url_download_status.h"
 
 // One transfer attempt failed; another attempt may work. The message is
-// "Error downloading URL: " followed by the address.
+// "Error downloading URL: " followed by the address and, when the target
+// could not be opened or written, ": " and why ("No space left on device").
 class TransferError : public std::runtime_error {
 public:
     using runtime_error::runtime_error;
@@ -69,6 +71,15 @@ public:
     void SetFilename(std::string aFilename) { mFilename = std::move(aFilename); }
     void SetOnDownloadProgress(TDownloadProgressEvent aHandler) { mOnDownloadProgress = std::move(aHandler); }
 
+    // Opens the target once the server has accepted the request: a descriptor
+    // open for writing, at offset 0, not yet truncated (the transfer truncates
+    // a regular file after checking that it is not the source itself). Runs
+    // on the transfer's thread; a std::exception refuses the target, and its
+    // what() becomes the reason of the TransferError. Empty: Filename is
+    // opened, without following a link at its last component.
+    using TTargetOpener = std::function<UniqueFd()>;
+    void SetTargetOpener(TTargetOpener aOpener) { mTargetOpener = std::move(aOpener); }
+
     // Blocks until the transfer has ended. Throws TransferError on any
     // failure, cancel, abort or redirect; an exception thrown by the handler
     // leaves unchanged once the transfer has been wound up. Deletes nothing:
@@ -92,6 +103,7 @@ private:
     std::string mURL;
     std::string mFilename;
     TDownloadProgressEvent mOnDownloadProgress;
+    TTargetOpener mTargetOpener;
     std::chrono::seconds mSilenceLimit = kTransferSilenceBackstop;
     mutable std::mutex mBindingMutex;  // Binding() is read from other threads
     std::shared_ptr<TBinding> mBinding;
