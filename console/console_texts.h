@@ -23,6 +23,14 @@ inline std::string CannotFetchInfoFile(const std::string& aAddress)
 {
     return "not connected: cannot fetch the info file " + aAddress;
 }
+inline std::string PrivateFolderRefused(const std::string& aWhy)
+{
+    return "not connected: refusing the private temporary folder: " + aWhy;
+}
+inline std::string VersionUnreadable(const std::string& aVersion)
+{
+    return "the info file's Version \"" + aVersion + "\" could not be read: no newer wizard is looked for";
+}
 inline std::string StartingNewerWizard(const std::string& aNotice)
 {
     return aNotice + ": starting the newer wizard";

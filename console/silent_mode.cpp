@@ -74,6 +74,14 @@ public:
         Say(texts::AttemptFailed(aFileName, aAttempt, aReason));
     }
     void FileVerified(const std::string& aFileName) noexcept override { Say(texts::Verified(aFileName)); }
+    void VersionUnreadable(const std::string& aText) noexcept override
+    {
+        try {
+            Say(texts::VersionUnreadable(aText));
+        } catch (...) {
+            // A lost line only costs the log a line.
+        }
+    }
     void OperationEndedEarly(TEarlyEnd aWhy, const std::string& aDetail) noexcept override
     {
         std::lock_guard lock(mMutex);
@@ -319,9 +327,13 @@ int SilentRun::Run()
         return static_cast<int>(TSilentExit::Cancelled);
     }
     if (!mData.Result() || IsBlank(mData.ArchIniRemoto())) {
-        Print(IsBlank(mData.ArchIniRemoto())
-                  ? NoInfoAddressText()
-                  : texts::CannotFetchInfoFile(TrimControl(mData.ArchIniRemoto())));
+        std::string detail;
+        if (IsBlank(mData.ArchIniRemoto()))
+            Print(NoInfoAddressText());
+        else if (mHost.EarlyEnd(detail) == TEarlyEnd::PrivateFolderRefused)
+            Print(texts::PrivateFolderRefused(detail));
+        else
+            Print(texts::CannotFetchInfoFile(TrimControl(mData.ArchIniRemoto())));
         return static_cast<int>(TSilentExit::NotConnected);
     }
     if (mData.Restart()) {

@@ -56,3 +56,12 @@ std::optional<std::string> JoinInside(const std::string& aFolder, const std::str
         return std::nullopt;
     return joined;
 }
+
+std::string LocalFileName(const std::string& aListedName)
+{
+    std::string name = aListedName;
+    for (char& c : name)
+        if (c == '\\')
+            c = '/';
+    return name;
+}

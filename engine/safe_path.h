@@ -14,3 +14,7 @@ std::optional<std::string> JoinInside(const std::string& aFolder, const std::str
 // aName is one plain file name: no "/", no control character and no "." or
 // ".." on its own.
 bool IsPlainFileName(const std::string& aName);
+
+// A listed name as a local relative path: names written Windows-style use
+// "\" between folders, which is "/" here (and in the address).
+std::string LocalFileName(const std::string& aListedName);

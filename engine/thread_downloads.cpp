@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
@@ -283,7 +284,17 @@ void ThreadDownloads::RunConfiguration()
         mHost.OperationEndedEarly(TEarlyEnd::InfoFileTruncated, "");
         return;
     }
-    const std::int32_t remoteVersion = VersionToInt(ini.ReadString("General", "Version", "0"));
+    // A Version that cannot be read offers no newer wizard; the release
+    // itself is still worth reading.
+    std::int32_t remoteVersion = 0;
+    bool versionRead = true;
+    const std::string versionText = ini.ReadString("General", "Version", "0");
+    try {
+        remoteVersion = VersionToInt(versionText);
+    } catch (const std::invalid_argument&) {
+        versionRead = false;
+        mHost.VersionUnreadable(versionText);
+    }
     mDownloadData.SetCarpetaOrigen(ini.ReadString("Downloads", "Path", " "));
     mDownloadData.SetArchivoDownloader(ini.ReadString("General", "Downloader", " "));
     mDownloadData.SetArchSetup(ini.ReadString("General", "Setup", " "));
@@ -297,7 +308,8 @@ void ThreadDownloads::RunConfiguration()
     mDownloadData.SetEnd1(ini.ReadString("Info", "End1", " "));
     mDownloadData.SetEnd2(ini.ReadString("Info", "End2", " "));
 
-    if (remoteVersion > mDownloadData.VersionLocal() && mEnvironment.selfUpdateAllowed && !mTerminated) {
+    if (versionRead && remoteVersion > mDownloadData.VersionLocal() && mEnvironment.selfUpdateAllowed
+        && !mTerminated) {
         const std::string wizardName = mDownloadData.ArchivoDownloader();
         if (!IsPlainFileName(wizardName))
             throw std::runtime_error("refusing wizard name " + wizardName);
@@ -331,9 +343,16 @@ void ThreadDownloads::RunInstall()
     const std::string setup = mDownloadData.ArchSetup();
     if (mDownloadData.Cancelado() || IsBlank(setup))
         return;
-    const auto path = JoinInside(mDownloadData.CarpetaDestino(), setup);
+    const std::string localName = LocalFileName(setup);
+    const auto path = JoinInside(mDownloadData.CarpetaDestino(), localName);
     if (!path)
         throw std::runtime_error("refusing setup name " + setup);
+    // Every component examined without following a link: the name must still
+    // be the regular file the download placed there, not a link planted since.
+    // A missing one is the launcher's to report, as before.
+    const TFolderHandle folder(mDownloadData.CarpetaDestino());
+    if (folder.EntryIdentity(localName) && !folder.IsRegularFile(localName))
+        throw std::runtime_error("refusing setup name " + setup + ": it is not a regular file");
     mDownloadData.SetArchSetup(*path);
     OpenWithShell(*path, {});
 }
@@ -363,6 +382,9 @@ void ThreadDownloads::RunDownload()
         DownloadProgress(aSender, aProgress, aProgressMax, aStatusCode, aStatusText, aCancel);
     });
     const RunningAction running(mDownloaderMutex, mDownloader, action);
+    // Held for the whole operation; opened at the first file, so that an
+    // empty list needs no folder.
+    std::optional<TFolderHandle> destination;
 
     bool goOn = true;
     do {
@@ -378,8 +400,9 @@ void ThreadDownloads::RunDownload()
                 goOn = false;
             } else {
                 const std::string name = mDownloadData.ArchivoDown();
+                const std::string localName = LocalFileName(name);
                 mHost.FileStarted(name, mDownloadData.Number(), mDownloadData.Total());
-                const auto target = JoinInside(mDownloadData.CarpetaDestino(), name);
+                const auto target = JoinInside(mDownloadData.CarpetaDestino(), localName);
                 if (!target) {
                     // A name that leads out of the destination folder fails
                     // its entry without a transfer.
@@ -391,7 +414,16 @@ void ThreadDownloads::RunDownload()
                                                    : ": it leads outside the destination folder"));
                     break;
                 }
-                DownloadWithAttempts(action, name, *target);
+                if (!destination) {
+                    try {
+                        destination.emplace(mDownloadData.CarpetaDestino());
+                    } catch (const std::exception& error) {
+                        mDownloadData.SetResult(false);
+                        mHost.AttemptFailed(name, 1, error.what());
+                        break;
+                    }
+                }
+                DownloadWithAttempts(action, *destination, name, localName, *target);
                 if (!mDownloadData.Result())
                     break;
                 mDownloadData.SetAcumuladosEnteros(mDownloadData.Acumulado());
@@ -403,10 +435,11 @@ void ThreadDownloads::RunDownload()
 
 // Gives one listed file its attempts; Result tells whether it ended verified
 // and placed.
-void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const std::string& aName,
+void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderHandle& aFolder,
+                                           const std::string& aName, const std::string& aLocalName,
                                            const std::string& aTarget)
 {
-    const std::string source = mDownloadData.CarpetaOrigen() + "/" + aName;
+    const std::string source = mDownloadData.CarpetaOrigen() + "/" + aLocalName;
     mDownloadData.SetTStart(0);
     mDownloadData.SetRedirect(false);
     mDownloadData.SetURLRedirected("");
@@ -419,14 +452,18 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const std::str
             const std::string redirected = mDownloadData.URLRedirected();
             aAction.SetURL(mDownloadData.Redirect() && !redirected.empty() ? redirected : source);
             aAction.SetFilename(aTarget);
+            // Opened at each attempt: an entry swapped for a link since the
+            // last one is refused here.
+            aAction.SetTargetOpener([&aFolder, &aLocalName] { return aFolder.OpenForWriting(aLocalName); });
             {
                 StallTimerScope stallTimer(mHost);
                 aAction.ExecuteTarget();
             }
-            mDownloadData.SetResult(CheckFileHash(aTarget, reason));
+            UniqueFd checked;
+            mDownloadData.SetResult(CheckFileHash(aFolder, aLocalName, reason, checked));
             // No cached copy to drop: transfers always go to the server.
             if (mDownloadData.Result())
-                RenameDownloaded(aTarget);
+                RenameDownloaded(aFolder, aLocalName, IdentityOf(checked.Get()).value_or(TFileIdentity{}));
         } catch (const std::exception& error) {
             mDownloadData.SetResult(false);
             reason = error.what();
@@ -435,15 +472,17 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const std::str
         }
         if (mDownloadData.Result())
             mHost.FileVerified(aName);
-        else
-            mHost.AttemptFailed(aName, attempts, reason);
+        else if (!mDownloadData.Cancelado())
+            mHost.AttemptFailed(aName, attempts, reason);  // a cancel is reported as such, not as a failure
     } while (!mDownloadData.Result() && attempts < kAttemptsPerFile && !mDownloadData.Cancelado());
 }
 
-bool ThreadDownloads::CheckFileHash(const std::string& aFileName, std::string& aReason)
+bool ThreadDownloads::CheckFileHash(const TFolderHandle& aFolder, const std::string& aName,
+                                    std::string& aReason, UniqueFd& aChecked)
 {
     const std::string expected = mDownloadData.ArchivoHash();
-    const std::string actual = FileSha1Hex(aFileName);
+    aChecked = aFolder.OpenForReading(aName);
+    const std::string actual = DescriptorSha1Hex(aChecked.Get(), aName);
     if (expected == actual)
         return true;
     aReason =
@@ -525,6 +564,31 @@ bool ThreadDownloads::IsURL(const std::string& aAddress, std::string& aConverted
 std::string ThreadDownloads::ExtractURLFileName(const std::string& aAddress)
 {
     return ::ExtractURLFileName(aAddress);
+}
+
+void ThreadDownloads::RenameDownloaded(const TFolderHandle& aFolder, const std::string& aName,
+                                       const TFileIdentity& aVerified)
+{
+    const fs::path path(aName);
+    if (path.extension().string() != kRenameExtension)
+        return;
+    // A link or another file put there since the check would be moved to the
+    // final name, where setup or the user would then open it.
+    if (!aFolder.IsRegularFile(aName) || aFolder.EntryIdentity(aName) != aVerified)
+        throw std::runtime_error("cannot place " + aName
+                                 + ": it was replaced after its checksum was checked");
+    fs::path target = path;
+    target.replace_extension();
+    const std::string targetName = target.string();
+    try {
+        // Only a file (or a link itself) is deleted, never a folder; and a
+        // name that could not be freed is not taken over.
+        if (aFolder.EntryIdentity(targetName) && !aFolder.IsFolder(targetName))
+            aFolder.Remove(targetName);
+        aFolder.RenameNoReplace(aName, targetName);
+    } catch (const std::exception&) {
+        // As with any refused move: the file keeps its ".rename" name.
+    }
 }
 
 bool ThreadDownloads::RenameDownloaded(const std::string& aFileName)

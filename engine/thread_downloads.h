@@ -23,6 +23,7 @@
 #include "components/sha1.h"
 #include "downloader_version.h"
 #include "engine/download_data.h"
+#include "platform/folder_handle.h"
 #include "transfer/download_url.h"
 
 // Why an operation ended before its work was done, for a front end that
@@ -60,6 +61,9 @@ public:
     // Why the configuration ended without an info file; see TEarlyEnd for
     // what aDetail holds.
     virtual void OperationEndedEarly(TEarlyEnd /*aWhy*/, const std::string& /*aDetail*/) noexcept {}
+    // The info file's [General] Version (aText, as read) is not a whole
+    // number that fits: no newer wizard is looked for, the release goes on.
+    virtual void VersionUnreadable(const std::string& /*aText*/) noexcept {}
 };
 
 // Starts a program or document as the desktop's "open" verb does. aEnvironment
@@ -128,6 +132,13 @@ public:
     // Helpers shared by the operations; public so that tests reach them.
     static std::string GetTempFolder(const std::string& aFolderName);
     static bool RenameDownloaded(const std::string& aFileName);
+    // The placement step for a file of the destination, aName relative to
+    // aFolder. Throws when the entry at aName is no longer aVerified, the
+    // file whose checksum was checked, which the caller keeps open meanwhile
+    // (so that its inode cannot go to a file made since); a refused delete or
+    // move is ignored as in RenameDownloaded.
+    static void RenameDownloaded(const TFolderHandle& aFolder, const std::string& aName,
+                                 const TFileIdentity& aVerified);
 
     // The transfer's progress event (worker thread).
     void DownloadProgress(TDownLoadURL& aSender, std::uint64_t aProgress, std::uint64_t aProgressMax,
@@ -138,13 +149,17 @@ private:
     void RunConfiguration();
     void RunDownloaderLaunch();
     void RunDownload();
-    void DownloadWithAttempts(TDownLoadURL& aAction, const std::string& aName, const std::string& aTarget);
+    // aName as listed; aLocalName the same with "/" separators, relative to
+    // aFolder; aTarget its full path, for messages.
+    void DownloadWithAttempts(TDownLoadURL& aAction, const TFolderHandle& aFolder, const std::string& aName,
+                              const std::string& aLocalName, const std::string& aTarget);
     void RunInstall();
     // The info file's address; aWhyEmpty tells what to report when it is blank.
     std::string GetInfoFileURL(TEarlyEnd& aWhyEmpty, std::string& aDetail);
-    // True when the file's SHA-1 text equals ArchivoHash; otherwise aReason
-    // tells why.
-    bool CheckFileHash(const std::string& aFileName, std::string& aReason);
+    // True when the SHA-1 text of aName in aFolder equals ArchivoHash;
+    // otherwise aReason tells why. aChecked receives the file that was read.
+    bool CheckFileHash(const TFolderHandle& aFolder, const std::string& aName, std::string& aReason,
+                       UniqueFd& aChecked);
     void OpenWithShell(const std::string& aPath, const std::vector<std::string>& aArgs);
     void AbortRunningTransfer();
     void PauseAfterConfiguration();

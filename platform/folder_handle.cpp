@@ -168,6 +168,13 @@ bool TFolderHandle::IsFolder(const std::string& aName) const
     return fstatat(parent.fd, parent.leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool TFolderHandle::IsRegularFile(const std::string& aName) const
+{
+    const TParent parent = ParentOf(aName, "cannot examine");
+    struct stat info {};
+    return fstatat(parent.fd, parent.leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+}
+
 void TFolderHandle::Remove(const std::string& aName) const
 {
     const TParent parent = ParentOf(aName, "cannot remove");

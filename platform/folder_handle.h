@@ -53,6 +53,8 @@ public:
     std::optional<TFileIdentity> EntryIdentity(const std::string& aName) const;
     // Whether the entry at aName is a folder (a link to one is not).
     bool IsFolder(const std::string& aName) const;
+    // Whether the entry at aName is a regular file (a link to one is not).
+    bool IsRegularFile(const std::string& aName) const;
     // Removes the entry at aName, a link itself rather than its target; a
     // folder is refused.
     void Remove(const std::string& aName) const;

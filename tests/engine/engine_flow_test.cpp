@@ -276,7 +276,8 @@ struct UpdateCase {
     const char* general;  // the [General] lines
     bool allowed;
     bool fetched;
-    const char* line1;  // read after Version
+    const char* line1;        // read after Version
+    bool unreadable = false;  // the Version is reported as not readable
 };
 
 void PrintTo(const UpdateCase& aCase, std::ostream* aOut)
@@ -298,6 +299,8 @@ TEST_P(EngineSelfUpdate, FetchesOnlyAStrictlyNewerWizard)
     EXPECT_EQ(mData.Restart(), GetParam().fetched);
     EXPECT_EQ(mServer.RequestCount("/wiz/downloader-new"), GetParam().fetched ? 1u : 0u);
     EXPECT_EQ(mData.Line1(), GetParam().line1);
+    EXPECT_EQ(mData.CarpetaDownloader(), mServer.Url("/wiz"));
+    EXPECT_EQ(mHost.UnreadableVersions().size(), GetParam().unreadable ? 1u : 0u);
     if (GetParam().fetched) {
         EXPECT_EQ(mData.Mensaje(), std::string("Downloader Update ") + kDownloaderVersion);
         Run(TWebOperation::twoDownloader);
@@ -314,8 +317,21 @@ INSTANTIATE_TEST_SUITE_P(
                       UpdateCase{"same", "Version=3.01\n", true, false, "Title"},
                       UpdateCase{"short_is_older", "Version=3.1\n", true, false, "Title"},
                       UpdateCase{"missing", "", true, false, "Title"},
-                      UpdateCase{"empty_stops_reading", "Version=\n", true, false, ""},
-                      UpdateCase{"started_by_an_update", "Version=3.02\n", false, false, "Title"}),
+                      UpdateCase{"started_by_an_update", "Version=3.02\n", false, false, "Title"},
+                      // Well-formed in other ways: hexadecimal, a sign, blanks.
+                      UpdateCase{"hex_dollar_newer", "Version=$12E\n", true, true, "Title"},
+                      UpdateCase{"hex_0x_same", "Version=0x12D\n", true, false, "Title"},
+                      UpdateCase{"plus_sign_newer", "Version=+3.02\n", true, true, "Title"},
+                      UpdateCase{"negative_is_older", "Version=-3.02\n", true, false, "Title"},
+                      UpdateCase{"quoted_blanks_newer", "Version=\"  3.02\"\n", true, true, "Title"},
+                      // Not a whole number that fits: no newer wizard, and the
+                      // rest of the release is read as usual.
+                      UpdateCase{"empty_reads_on", "Version=\n", true, false, "Title", true},
+                      UpdateCase{"letters_read_on", "Version=abc\n", true, false, "Title", true},
+                      UpdateCase{"suffix_reads_on", "Version=3.02b\n", true, false, "Title", true},
+                      UpdateCase{"too_large_reads_on", "Version=2147483648\n", true, false, "Title", true},
+                      UpdateCase{"far_too_large_reads_on", "Version=99999999999.9\n", true, false, "Title",
+                                 true}),
     [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
 class EngineInfoSource : public EngineSandbox {

@@ -30,7 +30,12 @@ inline std::string Sha1Text(const std::string& aBytes)
 
 class RecordingHost : public TWorkerHost {
 public:
-    void PostProgress() noexcept override { ++mPosts; }
+    void PostProgress() noexcept override
+    {
+        ++mPosts;
+        if (mOnPost)
+            mOnPost();
+    }
     void EnableStallTimer(bool aEnabled) noexcept override { mStallTimerEnabled = aEnabled; }
     void FileVerified(const std::string& aFileName) noexcept override
     {
@@ -46,14 +51,44 @@ public:
         std::lock_guard lock(mMutex);
         return mVerified;
     }
+    void AttemptFailed(const std::string& aFileName, int aAttempt,
+                       const std::string& aReason) noexcept override
+    {
+        {
+            std::lock_guard lock(mMutex);
+            mFailures.push_back(aFileName + " #" + std::to_string(aAttempt) + ": " + aReason);
+        }
+        if (mOnAttemptFailed)
+            mOnAttemptFailed(aAttempt);
+    }
+    // "NAME #ATTEMPT: reason" for each failed attempt.
+    std::vector<std::string> Failures()
+    {
+        std::lock_guard lock(mMutex);
+        return mFailures;
+    }
+    void VersionUnreadable(const std::string& aText) noexcept override
+    {
+        std::lock_guard lock(mMutex);
+        mUnreadableVersions.push_back(aText);
+    }
+    std::vector<std::string> UnreadableVersions()
+    {
+        std::lock_guard lock(mMutex);
+        return mUnreadableVersions;
+    }
 
     std::atomic<int> mPosts{0};
     std::atomic<bool> mStallTimerEnabled{false};
-    std::function<void()> mOnVerified;  // worker thread
+    std::function<void()> mOnVerified;                   // worker thread
+    std::function<void()> mOnPost;                       // worker thread, after the record was updated
+    std::function<void(int aAttempt)> mOnAttemptFailed;  // worker thread
 
 private:
     std::mutex mMutex;
     std::vector<std::string> mVerified;
+    std::vector<std::string> mFailures;
+    std::vector<std::string> mUnreadableVersions;
 };
 
 struct ServedFile {
