@@ -1,11 +1,9 @@
 #include "engine/destination_folder.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <system_error>
 
+#include "platform/folder_handle.h"
 #include "platform/settings.h"
 #include "platform/system_helpers.h"
 #include "platform/text.h"
@@ -53,11 +51,16 @@ TFolderCheck PrepareDestinationFolder(const std::string& aFolder)
     if (!CreateDestinationFolder(aFolder))
         return TFolderCheck::CannotCreate;
 
-    std::string probe = (std::filesystem::path(aFolder) / "TmpXXXXXX").string();
-    const int descriptor = mkstemp(probe.data());
-    if (descriptor < 0)
+    // Through one handle, so that the probe is created and removed in the
+    // folder that was checked, whatever happens to its path meanwhile.
+    try {
+        const TFolderHandle folder(aFolder);
+        std::string name;
+        UniqueFd probe = folder.CreateUnique("Tmp", name);
+        probe.Close();
+        folder.Remove(name);
+    } catch (const std::exception&) {
         return TFolderCheck::NoRights;
-    close(descriptor);
-    unlink(probe.c_str());
+    }
     return TFolderCheck::Usable;
 }

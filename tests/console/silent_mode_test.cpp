@@ -205,6 +205,55 @@ TEST_F(SilentMode, InstallSucceedsOnlyWhenSetupStarted)
     EXPECT_EQ(mLog.str().find("started "), std::string::npos) << mLog.str();
 }
 
+// A cancel is told as a cancel: no failed attempt before it.
+TEST_F(SilentMode, CancelDuringATransferSaysCancelledOnly)
+{
+    ServeInfo(ReleaseInfo({{"a.bin", std::string(4096, 'a')}}));
+    mServer.SetRoute("/rel/a.bin", {.body = std::string(4096, 'a'), .stallAfter = 16});
+    std::jthread canceller([&](std::stop_token aStop) {
+        // Set even when the transfer never starts, so the run cannot hang.
+        for (int turn = 0; turn < 1000 && !aStop.stop_requested() && mServer.RequestCount("/rel/a.bin") == 0;
+             ++turn)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        mCancel = true;
+    });
+    EXPECT_EQ(RunSilentTo(Dest().string()), 4) << mLog.str();
+    EXPECT_EQ(mServer.RequestCount("/rel/a.bin"), 1u);
+    EXPECT_EQ(mLog.str().find("failed"), std::string::npos) << mLog.str();
+    EXPECT_TRUE(mLog.str().ends_with("downloading a.bin (1 of 1)\ncancelled\n")) << mLog.str();
+}
+
+// A private temporary folder that cannot be trusted is named with the reason,
+// not taken for an unreachable info file.
+TEST_F(SilentMode, RefusedPrivateFolderSaysWhy)
+{
+    ServeInfo(ReleaseInfo({{"a.bin", "a"}}));
+    std::filesystem::create_directories(mRoot / "elsewhere");
+    std::filesystem::create_symlink(mRoot / "elsewhere", mRoot / "runtime" / "Downloader");
+    EXPECT_EQ(RunSilentTo(Dest().string()), 2);
+    EXPECT_NE(
+        mLog.str().find("not connected: refusing the private temporary folder: cannot use private folder "
+                        + (mRoot / "runtime" / "Downloader").string() + ": it is a symbolic link\n"),
+        std::string::npos)
+        << mLog.str();
+    EXPECT_EQ(mLog.str().find("cannot fetch the info file"), std::string::npos) << mLog.str();
+    EXPECT_EQ(mServer.RequestCount("/info.ini"), 0u);
+}
+
+// A Version that cannot be read is said in one line; the release goes on.
+TEST_F(SilentMode, UnreadableVersionIsToldAndTheReleaseIsFetched)
+{
+    const std::string info = ReleaseInfo({{"a.bin", "payload"}});
+    ServeInfo(std::string(info).replace(info.find("Version=3.01"), 12, "Version=3.02b"));
+    EXPECT_EQ(RunSilentTo(Dest().string()), 0) << mLog.str();
+    EXPECT_EQ(ReadFile(Dest() / "a.bin"), "payload");
+    EXPECT_NE(
+        mLog.str().find("connecting\nthe info file's Version \"3.02b\" could not be read: no newer wizard "
+                        "is looked for\nSample Suite 5.2\n"),
+        std::string::npos)
+        << mLog.str();
+}
+
 namespace {
 
 struct ProgressLineCase {

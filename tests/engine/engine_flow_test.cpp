@@ -162,6 +162,7 @@ TEST_F(EngineFlow, CancelDuringATransferEndsTheRunAtOnce)
     EXPECT_TRUE(mData.Cancelado());
     EXPECT_EQ(mServer.RequestCount("/rel/setup.sh"), 1u);
     EXPECT_EQ(mServer.RequestCount("/rel/data1.cab"), 0u);
+    EXPECT_TRUE(mHost.Failures().empty()) << "a cancel is no failed attempt";
 }
 
 TEST_F(EngineFlow, CancelBetweenFilesKeepsTheVerifiedResult)

@@ -4,6 +4,9 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <unistd.h>
+
+#include "engine/destination_folder.h"
 #include "engine/download_data.h"
 #include "engine/progress_figures.h"
 #include "engine/safe_path.h"
@@ -162,4 +165,19 @@ TEST(ProgressFigures, TextsAndEstimates)
     EXPECT_LT(FileTimeLeftMs(data, 3000), 0);
     data.SetAcumulado(0);
     EXPECT_EQ(OverallTimeLeftMs(data, 3000), 0);
+}
+
+// The write probe leaves nothing behind, and a folder that cannot be made
+// (a file is in the way) is told apart from one without rights.
+TEST(DestinationFolderCheck, ProbesThroughTheFolderAndLeavesNothing)
+{
+    const fs::path root = fs::path(::testing::TempDir()) / ("probe-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    const fs::path folder = root / "new" / "dest";
+    EXPECT_EQ(PrepareDestinationFolder(folder.string()), TFolderCheck::Usable);
+    EXPECT_TRUE(fs::is_empty(folder));
+    std::ofstream(root / "file") << "x";
+    EXPECT_EQ(PrepareDestinationFolder((root / "file" / "sub").string()), TFolderCheck::CannotCreate);
+    EXPECT_EQ(PrepareDestinationFolder("relative/dest"), TFolderCheck::CannotCreate);
+    fs::remove_all(root);
 }
