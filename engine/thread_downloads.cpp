@@ -454,7 +454,7 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
             aAction.SetFilename(aTarget);
             // Opened at each attempt: an entry swapped for a link since the
             // last one is refused here.
-            aAction.SetTargetOpener([&aFolder, &aLocalName] { return aFolder.OpenForWriting(aLocalName); });
+            aAction.SetTargetOpener([&aFolder, aLocalName] { return aFolder.OpenForWriting(aLocalName); });
             {
                 StallTimerScope stallTimer(mHost);
                 aAction.ExecuteTarget();

@@ -10,9 +10,7 @@
 #include <random>
 #include <thread>
 
-#include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -496,94 +494,6 @@ TEST_F(TransferTest, HandlerExceptionLeavesExecuteTargetUnchanged)
         EXPECT_STREQ(aError.what(), "handler failed");
     }
     EXPECT_EQ(action.Binding(), nullptr);
-}
-
-// ---------------------------------------------------------------------------
-// Targets that cannot or must not be written: the attempt fails, says why, and
-// nothing is written anywhere else.
-
-struct TargetCase {
-    const char* name;
-    // Makes the target at aTarget; aOutside is a file outside the scratch
-    // folder's target name that must stay as it is.
-    std::function<void(const std::filesystem::path& aTarget, const std::filesystem::path& aOutside)> make;
-    const char* reason;
-};
-
-void PrintTo(const TargetCase& aCase, std::ostream* aOut)
-{
-    *aOut << aCase.name;
-}
-
-const TargetCase kTargetCases[] = {
-    {"missing_folder",
-     [](const auto& aTarget, const auto&) { std::filesystem::remove_all(aTarget.parent_path()); },
-     "No such file or directory"},
-    {"link_to_a_file",
-     [](const auto& aTarget, const auto& aOutside) { std::filesystem::create_symlink(aOutside, aTarget); },
-     "it is a symbolic link"},
-    {"dangling_link",
-     [](const auto& aTarget, const auto& aOutside) {
-         std::filesystem::create_symlink(aOutside.parent_path() / "created-through-link", aTarget);
-     },
-     "it is a symbolic link"},
-    {"folder", [](const auto& aTarget, const auto&) { std::filesystem::create_directory(aTarget); },
-     "it is not a regular file"},
-    {"pipe", [](const auto& aTarget, const auto&) { ASSERT_EQ(mkfifo(aTarget.c_str(), 0600), 0); },
-     "it is not a regular file"},
-};
-
-class TransferTargetRefused : public TransferTest, public ::testing::WithParamInterface<TargetCase> {};
-
-TEST_P(TransferTargetRefused, FailsWithTheReasonAndWritesNothingElsewhere)
-{
-    mServer.SetRoute(kPath, {.body = "data"});
-    const auto folder = mScratch.Path() / "folder";
-    const auto outside = mScratch.Path() / "outside" / "kept.bin";
-    std::filesystem::create_directories(folder);
-    std::filesystem::create_directories(outside.parent_path());
-    WriteFileBytes(outside, "outside");
-    mTarget = (folder / "target.bin").string();
-    GetParam().make(mTarget, outside);
-
-    TDownLoadURL action;
-    const std::string message = Run(action, mServer.Url(kPath), nullptr);
-    EXPECT_THAT(message, ::testing::StartsWith("Error downloading URL: " + mServer.Url(kPath) + ": cannot "));
-    EXPECT_THAT(message, ::testing::EndsWith(GetParam().reason));
-    EXPECT_EQ(ReadFileBytes(outside), "outside");
-    EXPECT_FALSE(std::filesystem::exists(outside.parent_path() / "created-through-link"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Targets, TransferTargetRefused, ::testing::ValuesIn(kTargetCases),
-                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
-
-// The opener's refusal is the reason; the transfer adds the address.
-TEST_F(TransferTest, OpenerRefusalIsTheReason)
-{
-    mServer.SetRoute(kPath, {.body = "data"});
-    TDownLoadURL action;
-    action.SetTargetOpener([]() -> UniqueFd { throw std::runtime_error("cannot write x: it is a link"); });
-    EXPECT_EQ(Run(action, mServer.Url(kPath), nullptr),
-              "Error downloading URL: " + mServer.Url(kPath) + ": cannot write x: it is a link");
-}
-
-// A full disk is named, whether the write or the final flush finds it out.
-TEST_F(TransferTest, FullDiskNamesTheSystemsError)
-{
-    for (const std::size_t size : {std::size_t{10}, std::size_t{3 * 1024 * 1024}}) {
-        SCOPED_TRACE(size);
-        mServer.SetRoute(kPath, {.body = std::string(size, 'f')});
-        TDownLoadURL action;
-        action.SetTargetOpener([] {
-            UniqueFd full{::open("/dev/full", O_WRONLY | O_CLOEXEC)};
-            if (!full)
-                throw std::runtime_error("no /dev/full");
-            return full;
-        });
-        EXPECT_EQ(Run(action, mServer.Url(kPath), nullptr), "Error downloading URL: " + mServer.Url(kPath)
-                                                                + ": cannot write " + mTarget
-                                                                + ": No space left on device");
-    }
 }
 
 TEST_F(TransferTest, SilentServerFailsAfterTheSilenceLimit)
