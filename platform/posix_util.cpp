@@ -85,7 +85,12 @@ void ReplaceFileAtomically(const std::filesystem::path& aTarget, std::string_vie
     // In the target's own folder, so that the rename stays on one file
     // system; a unique name, so that no file of the user's is overwritten.
     const std::filesystem::path folder = aTarget.has_parent_path() ? aTarget.parent_path() : ".";
-    std::string temporary = (folder / ("." + aTarget.filename().string() + ".XXXXXX")).string();
+    // Appended rather than "." + name: GCC 12 warns (-Wrestrict, falsely)
+    // about the inlined copy of that sum.
+    std::string hidden = ".";
+    hidden += aTarget.filename().string();
+    hidden += ".XXXXXX";
+    std::string temporary = (folder / hidden).string();
     UniqueFd file{mkostemp(temporary.data(), O_CLOEXEC)};
     if (!file)
         fail(errno);

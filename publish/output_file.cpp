@@ -16,11 +16,7 @@ namespace {
 
 [[noreturn]] void ThrowWriteError(int aError, const std::string& aPath)
 {
-    // Appended rather than "cannot write " + aPath: GCC 12 warns
-    // (-Wrestrict, falsely) about the inlined copy of that sum.
-    std::string message = "cannot write ";
-    message += aPath;
-    throw std::system_error(aError, std::generic_category(), message);
+    throw std::system_error(aError, std::generic_category(), "cannot write " + aPath);
 }
 
 // A FIFO or a device cannot be replaced by renaming over it (that would put
