@@ -9,7 +9,7 @@ tools_size=@TOOLS_SIZE@
 payload_start=@PAYLOAD_START@
 payload_size=@PAYLOAD_SIZE@
 payload_sha256='@PAYLOAD_SHA256@'
-listing_sum='@LISTING_SUM@'
+listing='@LISTING@'
 
 # A start that cannot get the program ready ends like a shell's "cannot
 # execute", apart from every exit code the program itself has.
@@ -18,17 +18,20 @@ refuse() {
     exit 126
 }
 
-# What a start checks before it runs anything: the names, kinds and sizes of
-# the unpacked files. Whatever is another user's, writable by others, or
-# neither a file nor a folder shows up as unsafe, so the sum no longer fits.
-# scripts/bundle computes the expected sum with this same function.
-tree_listing() {
-    (cd "$1" && find . \( ! -user "$2" -o -perm /022 -o ! \( -type f -o -type d \) \) -printf 'unsafe %p\n' \
-        -o -type d -printf 'd %p\n' -o -printf 'f %s %p\n') | LC_ALL=C sort | cksum
+# What every start checks before it runs anything, in one find: that the
+# folder of unpacked bundles (FOLDER) is the user's own with mode 0700, and the
+# names, kinds and sizes of the files of TREE in it. Whatever is another
+# user's, writable by others, or neither a file nor a folder shows up as
+# unsafe, so the listing no longer matches. scripts/bundle makes the expected
+# listing with this same function.
+tree_listing() { # FOLDER TREE UID
+    (cd "$1" 2>/dev/null && find . "$2" \( -path . \( -type d -user "$3" -perm 700 -printf 'private\n' \
+        -o -printf 'unsafe .\n' \) -prune \) -o \( ! -user "$3" -o -perm /022 -o ! \( -type f -o -type d \) \) \
+        -printf 'unsafe %P\n' -o -type d -printf 'd %P\n' -o -printf 'f %s %P\n' 2>/dev/null) | LC_ALL=C sort
 }
 
-tree_ready() {
-    [ -d "$1" ] && [ ! -L "$1" ] && [ "$(tree_listing "$1" "$uid")" = "$listing_sum" ]
+tree_ready() { # TREE
+    [ ! -L "$bundles/$1" ] && [ "$(tree_listing "$bundles" "$1" "$uid")" = "$listing" ]
 }
 
 # Makes the folder of unpacked bundles, or takes it as it is when it is this
@@ -56,20 +59,25 @@ unpack() {
         tail -c "+$tools_start" -- "$0" | head -c "$tools_size" | tar -x -o -C "$work/tools" -f - &&
         tail -c "+$payload_start" -- "$0" | "$work/tools/xz" -dc | tar -x -o -C "$work/tree" -f - &&
         chmod -R go-w -- "$work/tree" || refuse "cannot unpack into $bundles"
-    [ "$(tree_listing "$work/tree" "$uid")" = "$listing_sum" ] || refuse "cannot unpack into $bundles: the files came out wrong"
+    tree_ready "${work#"$bundles/"}/tree" || refuse "cannot unpack into $bundles: the files came out wrong"
     # Another start may have finished the same work meanwhile; a folder that
     # is still unusable is moved aside whole, never mixed with the new one.
-    if ! tree_ready "$target"; then
+    if ! tree_ready "$tree"; then
         if [ -e "$target" ] || [ -L "$target" ]; then
             mv -T -- "$target" "$work/old" 2>/dev/null || refuse "cannot replace $target"
         fi
-        mv -T -- "$work/tree" "$target" 2>/dev/null || tree_ready "$target" || refuse "cannot unpack into $target"
+        mv -T -- "$work/tree" "$target" 2>/dev/null || tree_ready "$tree" || refuse "cannot unpack into $target"
     fi
     rm -rf -- "$work"
     trap - EXIT INT TERM
 }
 
-uid=$(id -u)
+# The effective user, without a process to ask.
+uid=
+while read -r key real effective rest; do
+    [ "$key" = Uid: ] && uid=$effective && break
+done 2>/dev/null </proc/self/status
+[ -n "$uid" ] || uid=$(id -u)
 case ${XDG_CACHE_HOME:-} in
 /*) cache=$XDG_CACHE_HOME ;;
 *)
@@ -80,8 +88,6 @@ esac
 bundles=$cache/downloader-bundle
 target=$bundles/$tree
 
-if [ "$(stat -c '%u %a' -- "$bundles" 2>/dev/null)" != "$uid 700" ] || [ -L "$bundles" ] || ! tree_ready "$target"; then
-    unpack
-fi
+tree_ready "$tree" || unpack
 exec "$target/downloader" "$@"
 exit 126
