@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -26,29 +27,90 @@ std::string ReasonPhrase(int aStatus)
     switch (aStatus) {
     case 200: return "OK";
     case 204: return "No Content";
+    case 206: return "Partial Content";
     case 301: return "Moved Permanently";
     case 302: return "Found";
     case 303: return "See Other";
     case 307: return "Temporary Redirect";
     case 308: return "Permanent Redirect";
     case 404: return "Not Found";
+    case 416: return "Range Not Satisfiable";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
     default: return "Status";
     }
 }
 
-std::string MakeHead(const Reply& aReply, std::uint64_t aBodyLength)
+// The value of header aName in a request head, "" when absent.
+std::string HeaderValue(const std::string& aRequest, const std::string& aName)
+{
+    for (std::size_t pos = aRequest.find("\r\n"); pos != std::string::npos;) {
+        const std::size_t start = pos + 2;
+        const std::size_t end = aRequest.find("\r\n", start);
+        if (end == std::string::npos || end == start)
+            break;
+        const std::string line = aRequest.substr(start, end - start);
+        const auto colon = line.find(':');
+        if (colon == aName.size() && std::equal(aName.begin(), aName.end(), line.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a))
+                       == std::tolower(static_cast<unsigned char>(b));
+            })) {
+            const auto value = line.find_first_not_of(' ', colon + 1);
+            return value == std::string::npos ? std::string() : line.substr(value);
+        }
+        pos = end;
+    }
+    return "";
+}
+
+// What the reply to one request looks like on the wire: its status, its body
+// as an offset and length into the route's (repeated) body, extra headers.
+struct Framing {
+    int status = 200;
+    std::uint64_t start = 0;
+    std::uint64_t length = 0;
+    std::string contentRange;
+};
+
+Framing FrameReply(const Reply& aReply, const RequestSeen& aRequest)
+{
+    const std::uint64_t total = aReply.body.empty() ? 0 : aReply.body.size() * aReply.repeat;
+    Framing framing{aReply.status, 0, total, ""};
+    const std::string prefix = "bytes=";
+    if (aReply.status != 200 || !aReply.ranges || aRequest.range.rfind(prefix, 0) != 0)
+        return framing;
+    if (!aRequest.ifRange.empty() && aRequest.ifRange != aReply.etag
+        && aRequest.ifRange != aReply.lastModified)
+        return framing;  // the client's copy is of another version: all of this one
+    const std::string spec = aRequest.range.substr(prefix.size());
+    if (spec.empty() || spec.back() != '-' || spec.find_first_not_of("0123456789") != spec.size() - 1)
+        return framing;  // only "N-" is understood; anything else gets the whole body
+    const std::uint64_t from = std::stoull(spec);
+    if (from >= total)
+        return Framing{416, 0, 0, "bytes */" + std::to_string(total)};
+    return Framing{206, from, total - from,
+                   "bytes " + std::to_string(from) + "-" + std::to_string(total - 1) + "/"
+                       + std::to_string(total)};
+}
+
+std::string MakeHead(const Reply& aReply, const Framing& aFraming)
 {
     std::string head =
-        "HTTP/1.1 " + std::to_string(aReply.status) + " " + ReasonPhrase(aReply.status) + "\r\n";
+        "HTTP/1.1 " + std::to_string(aFraming.status) + " " + ReasonPhrase(aFraming.status) + "\r\n";
     if (!aReply.contentType.empty())
         head += "Content-Type: " + aReply.contentType + "\r\n";
     if (!aReply.location.empty())
         head += "Location: " + aReply.location + "\r\n";
+    if (!aReply.etag.empty())
+        head += "ETag: " + aReply.etag + "\r\n";
+    if (!aReply.lastModified.empty())
+        head += "Last-Modified: " + aReply.lastModified + "\r\n";
+    if (!aFraming.contentRange.empty())
+        head += "Content-Range: " + aFraming.contentRange + "\r\n";
     if (aReply.sendLength) {
-        const std::uint64_t length =
-            aReply.claimedLength >= 0 ? static_cast<std::uint64_t>(aReply.claimedLength) : aBodyLength;
+        const std::uint64_t length = aReply.claimedLength >= 0 && aFraming.status == aReply.status
+                                         ? static_cast<std::uint64_t>(aReply.claimedLength)
+                                         : aFraming.length;
         head += "Content-Length: " + std::to_string(length) + "\r\n";
     }
     head += "Connection: close\r\n\r\n";
@@ -62,10 +124,12 @@ struct LoopbackServer::Connection {
     bool closed = false;
     std::string request;
     std::shared_ptr<const Reply> reply;  // set once the request is complete
+    std::string path;
     std::string head;
     std::size_t headSent = 0;
     std::uint64_t bodyLimit = 0;  // body bytes to send before stalling or closing
     std::uint64_t bodySent = 0;
+    std::uint64_t bodyStart = 0;  // offset into the body of a partial reply
     bool closeAtLimit = true;     // false: stall with the connection open
     std::uint64_t chunkLeft = 0;  // drip: bytes left in the current chunk
     Clock::time_point nextBody;   // drip: when the next chunk may go
@@ -126,20 +190,43 @@ void LoopbackServer::SetRoute(const std::string& aPath, Reply aReply)
 std::vector<std::string> LoopbackServer::RequestedPaths() const
 {
     std::lock_guard lock(mMutex);
-    return mRequests;
+    std::vector<std::string> paths;
+    for (const auto& request : mRequests)
+        paths.push_back(request.path);
+    return paths;
 }
 
 std::size_t LoopbackServer::RequestCount(const std::string& aPath) const
 {
     std::lock_guard lock(mMutex);
-    return static_cast<std::size_t>(std::count(mRequests.begin(), mRequests.end(), aPath));
+    return static_cast<std::size_t>(std::count_if(
+        mRequests.begin(), mRequests.end(), [&](const RequestSeen& aSeen) { return aSeen.path == aPath; }));
 }
 
-std::shared_ptr<const Reply> LoopbackServer::Choose(const std::string& aPath)
+std::vector<RequestSeen> LoopbackServer::Requests() const
 {
     std::lock_guard lock(mMutex);
-    mRequests.push_back(aPath);
-    const auto found = mRoutes.find(aPath);
+    return mRequests;
+}
+
+std::uint64_t LoopbackServer::BodyBytesSent(const std::string& aPath) const
+{
+    std::lock_guard lock(mMutex);
+    const auto found = mBodyBytes.find(aPath);
+    return found == mBodyBytes.end() ? 0 : found->second;
+}
+
+void LoopbackServer::CountBody(const std::string& aPath, std::uint64_t aBytes)
+{
+    std::lock_guard lock(mMutex);
+    mBodyBytes[aPath] += aBytes;
+}
+
+std::shared_ptr<const Reply> LoopbackServer::Choose(const RequestSeen& aRequest)
+{
+    std::lock_guard lock(mMutex);
+    mRequests.push_back(aRequest);
+    const auto found = mRoutes.find(aRequest.path);
     if (found == mRoutes.end())
         return std::make_shared<const Reply>(
             Reply{.status = 404, .body = "not found", .contentType = "text/plain"});
@@ -181,14 +268,19 @@ void LoopbackServer::Serve(std::stop_token aStop)
             const std::string target = first == std::string::npos || second == std::string::npos
                                            ? std::string("/")
                                            : aConnection.request.substr(first + 1, second - first - 1);
-            aConnection.reply = Choose(target);
+            const std::string head = aConnection.request.substr(0, end + 2);
+            const RequestSeen seen{target, HeaderValue(head, "Range"), HeaderValue(head, "If-Range")};
+            aConnection.path = target;
+            aConnection.reply = Choose(seen);
             if (!aConnection.reply) {
                 aConnection.closed = true;
                 return;
             }
             const Reply& reply = *aConnection.reply;
-            const std::uint64_t total = reply.body.empty() ? 0 : reply.body.size() * reply.repeat;
-            aConnection.head = MakeHead(reply, total);
+            const Framing framing = FrameReply(reply, seen);
+            const std::uint64_t total = framing.length;
+            aConnection.head = MakeHead(reply, framing);
+            aConnection.bodyStart = framing.start;
             const bool stalls = reply.stallAfter < total && reply.stallAfter <= reply.dropAfter;
             aConnection.bodyLimit = std::min<std::uint64_t>({total, reply.stallAfter, reply.dropAfter});
             aConnection.closeAtLimit = !stalls;
@@ -214,7 +306,7 @@ void LoopbackServer::Serve(std::stop_token aStop)
                 std::min<std::uint64_t>(aConnection.bodyLimit - aConnection.bodySent, buffer.size() - used);
             if (reply.dripChunk > 0)
                 bodyCount = std::min(bodyCount, aConnection.chunkLeft);
-            std::uint64_t offset = aConnection.bodySent % reply.body.size();
+            std::uint64_t offset = (aConnection.bodyStart + aConnection.bodySent) % reply.body.size();
             for (std::uint64_t copied = 0; copied < bodyCount;) {
                 const auto piece = std::min<std::uint64_t>(bodyCount - copied, reply.body.size() - offset);
                 std::memcpy(buffer.data() + used + copied, reply.body.data() + offset, piece);
@@ -235,6 +327,8 @@ void LoopbackServer::Serve(std::stop_token aStop)
         const auto bodyPart = static_cast<std::uint64_t>(sent) - headPart;
         aConnection.headSent += headPart;
         aConnection.bodySent += bodyPart;
+        if (bodyPart > 0)
+            CountBody(aConnection.path, bodyPart);
         if (reply.dripChunk > 0 && bodyPart > 0) {
             aConnection.chunkLeft -= bodyPart;
             if (aConnection.chunkLeft == 0) {

@@ -16,6 +16,11 @@
 //     fetch(server.Url("/a.bin"));
 //
 // Designated initializers must follow the order of the fields below.
+//
+// Ranges: a 200 route with ranges on answers "Range: bytes=N-" with 206 and
+// the rest of the body (or 416 when N is past its end), unless an If-Range
+// names neither its etag nor its lastModified; dropAfter and stallAfter then
+// count the bytes of that partial body.
 
 #include <atomic>
 #include <chrono>
@@ -44,6 +49,16 @@ struct Reply {
     std::uint64_t repeat = 1;  // the body is sent this many times over (big replies, small strings)
     int failTimes = 0;         // the first failTimes requests of the path get failReply
     std::shared_ptr<const Reply> failReply;  // null: close the connection without a reply
+    std::string etag;                        // sent as ETag when not empty (quotes included)
+    std::string lastModified;                // sent as Last-Modified when not empty
+    bool ranges = true;                      // false: Range is ignored, the whole body is sent
+};
+
+// One request as it arrived; header values are "" when the header was absent.
+struct RequestSeen {
+    std::string path;
+    std::string range;
+    std::string ifRange;
 };
 
 class LoopbackServer {
@@ -62,6 +77,9 @@ public:
     void SetRoute(const std::string& aPath, Reply aReply);
     std::vector<std::string> RequestedPaths() const;  // in order of arrival
     std::size_t RequestCount(const std::string& aPath) const;
+    std::vector<RequestSeen> Requests() const;  // in order of arrival
+    // Body bytes handed to the kernel for aPath, over every request so far.
+    std::uint64_t BodyBytesSent(const std::string& aPath) const;
 
 private:
     struct Route {
@@ -72,13 +90,15 @@ private:
 
     void Serve(std::stop_token aStop);
     // The reply for a request; null for "close without a reply".
-    std::shared_ptr<const Reply> Choose(const std::string& aPath);
+    std::shared_ptr<const Reply> Choose(const RequestSeen& aRequest);
+    void CountBody(const std::string& aPath, std::uint64_t aBytes);
 
     int mListen = -1;
     int mWake[2] = {-1, -1};  // a byte here ends the poll() wait at once
     std::uint16_t mPort = 0;
     mutable std::mutex mMutex;  // guards mRoutes and mRequests
     std::map<std::string, Route> mRoutes;
-    std::vector<std::string> mRequests;
+    std::vector<RequestSeen> mRequests;
+    std::map<std::string, std::uint64_t> mBodyBytes;
     std::jthread mThread;  // last: starts after everything above exists
 };
