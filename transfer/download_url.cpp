@@ -7,14 +7,18 @@
 #include "platform/posix_util.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -60,6 +64,39 @@ UniqueFd OpenFilename(const std::string& aFilename)
     const std::filesystem::path path(aFilename);
     const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
     return TFolderHandle(folder).OpenForWriting(path.filename().string());
+}
+
+// A validator goes back to the server in a header: it must be one line of
+// visible text, and not so long that a server can make us send a novel.
+bool IsUsableValidator(std::string_view aText)
+{
+    constexpr std::size_t kMaxValidator = 512;
+    if (aText.empty() || aText.size() > kMaxValidator)
+        return false;
+    for (const char c : aText)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return false;
+    return true;
+}
+
+// "bytes FIRST-LAST/TOTAL" (TOTAL may be "*"): FIRST, or nothing when the
+// text is not of that form.
+std::optional<std::uint64_t> RangeStart(std::string_view aContentRange)
+{
+    constexpr std::string_view kUnit = "bytes ";
+    if (!StartsWithNoCase(aContentRange, kUnit))
+        return std::nullopt;
+    const std::string_view rest = aContentRange.substr(kUnit.size());
+    const auto dash = rest.find('-');
+    if (dash == 0 || dash == std::string_view::npos || rest.find('/') == std::string_view::npos)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : rest.substr(0, dash)) {
+        if (c < '0' || c > '9' || value > (UINT64_MAX - 9) / 10)
+            return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
 }
 
 std::string SocketAddressText(const curl_sockaddr& aAddress)
@@ -111,6 +148,7 @@ public:
           mFilename(aAction.Filename()),
           mHandler(aAction.mOnDownloadProgress),
           mOpener(aAction.mTargetOpener),
+          mResume(aAction.mResume),
           mEasy(curl_easy_init()),
           mMulti(curl_multi_init())
     {
@@ -153,7 +191,7 @@ public:
         Configure();
 
         // curl resolves the name first thing; a file has no name to find.
-        if (mIsWeb && !Notify(0, 0, TURLDownloadStatus::dsFindingResource, HostOf(mAddress)))
+        if (mIsWeb && !Notify(mBase, 0, TURLDownloadStatus::dsFindingResource, HostOf(mAddress)))
             Finish(false);
         if (curl_multi_add_handle(mMulti.get(), mEasy.get()) != CURLM_OK)
             Fail();
@@ -198,6 +236,17 @@ private:
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnWrite);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        if (mIsWeb && mResume && mResume->held > 0 && IsUsableValidator(mResume->validator)) {
+            // Until a reply says otherwise the held bytes count as received.
+            mRangeAsked = true;
+            mBase = mResume->held;
+            mRange = std::to_string(mResume->held) + "-";
+            curl_easy_setopt(easy, CURLOPT_RANGE, mRange.c_str());
+            mHeaders.reset(curl_slist_append(nullptr, ("If-Range: " + mResume->validator).c_str()));
+            if (!mHeaders)
+                Fail();
+            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, mHeaders.get());
+        }
     }
 
     // True when curl finished the transfer without error.
@@ -239,7 +288,7 @@ private:
             std::rethrow_exception(mCallbackError);
         if (!aSucceeded || !closed || Stopped())
             Fail();
-        if (!Notify(mReceived, ProgressMax(), TURLDownloadStatus::dsEndDownloadData, mURL)) {
+        if (!Notify(mBase + mReceived, ProgressMax(), TURLDownloadStatus::dsEndDownloadData, mURL)) {
             if (mCallbackError)
                 std::rethrow_exception(mCallbackError);
             Fail();
@@ -272,11 +321,12 @@ private:
         return length < 0 || static_cast<std::uint64_t>(length) == mReceived;
     }
 
+    // Of the whole file: a resumed body adds to the bytes held before it.
     std::uint64_t ProgressMax() const
     {
         curl_off_t length = -1;
         curl_easy_getinfo(mEasy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        return length > 0 ? static_cast<std::uint64_t>(length) : 0;
+        return length > 0 ? mBase + static_cast<std::uint64_t>(length) : 0;
     }
 
     // Calls the handler; false when the transfer must end (cancel, or the
@@ -300,7 +350,11 @@ private:
     bool BeginData()
     {
         mBegun = true;
-        if (!Notify(0, ProgressMax(), TURLDownloadStatus::dsBeginDownloadData, mURL))
+        if (mResume) {
+            mAction.mReplyValidator = mValidator;
+            mAction.mResumedAt = mBase;
+        }
+        if (!Notify(mBase, ProgressMax(), TURLDownloadStatus::dsBeginDownloadData, mURL))
             return false;
         UniqueFd target;
         try {
@@ -315,12 +369,20 @@ private:
             NoteFailure("cannot write " + mFilename + ": it is the file being copied");
             return false;
         }
-        // Only now is an older file at the name given up. A device (a test's
+        // Only now is an older file at the name given up, all of it or, for
+        // a matching rest, what lies past the held bytes. A device (a test's
         // /dev/full) cannot be truncated and needs not be.
         struct stat info {};
+        const auto keep = static_cast<off_t>(mBase);
         if (::fstat(target.Get(), &info) != 0
-            || (S_ISREG(info.st_mode) && ::ftruncate(target.Get(), 0) != 0)) {
+            || (S_ISREG(info.st_mode) && ::ftruncate(target.Get(), std::min(keep, info.st_size)) != 0)) {
             NoteWriteFailure(errno);
+            return false;
+        }
+        if (keep > 0
+            && (!S_ISREG(info.st_mode) || info.st_size < keep
+                || ::lseek(target.Get(), keep, SEEK_SET) != keep)) {
+            NoteFailure("cannot resume " + mFilename + ": the bytes held are gone");
             return false;
         }
         mFile.reset(::fdopen(target.Get(), "wb"));
@@ -330,6 +392,29 @@ private:
         }
         target.Release();
         std::setvbuf(mFile.get(), nullptr, _IOFBF, kFileBufferSize);
+        return true;
+    }
+
+    // Sets mBase and mValidator for a 2xx reply; false when it is not the
+    // answer asked for and the transfer must end.
+    bool TakeResumeAnswer(long aStatus)
+    {
+        // RFC 9110: a weak entity tag cannot guard a range, and a date only
+        // serves when there is no entity tag at all.
+        if (!mEtag.empty())
+            mValidator = StartsWithNoCase(mEtag, "w/") || !IsUsableValidator(mEtag) ? "" : mEtag;
+        else if (IsUsableValidator(mLastModified))
+            mValidator = mLastModified;
+        if (!mRangeAsked || aStatus != 206) {
+            mBase = 0;  // the whole file, from its first byte
+            return true;
+        }
+        const bool sameVersion = mValidator.empty() || mValidator == mResume->validator;
+        if (RangeStart(mContentRange) != mResume->held || !sameVersion) {
+            mAction.mRangeRefused = true;
+            mStopped = true;
+            return false;
+        }
         return true;
     }
 
@@ -352,12 +437,17 @@ private:
             return false;
         }
         if (status >= 400) {
+            if (status == 416 && mRangeAsked)
+                mAction.mRangeRefused = true;
+            mBase = 0;
             mStopped = true;
             return false;
         }
+        if (mResume && !TakeResumeAnswer(status))
+            return false;
         char* type = nullptr;
         curl_easy_getinfo(mEasy.get(), CURLINFO_CONTENT_TYPE, &type);
-        if (type && *type && !Notify(0, ProgressMax(), TURLDownloadStatus::dsMIMETypeAvailable, type))
+        if (type && *type && !Notify(mBase, ProgressMax(), TURLDownloadStatus::dsMIMETypeAvailable, type))
             return false;
         return BeginData();
     }
@@ -380,7 +470,8 @@ private:
         auto& self = *static_cast<Transfer*>(aClient);
         return self.Guarded<curl_socket_t>(CURL_SOCKET_BAD, [&]() -> curl_socket_t {
             if (aPurpose == CURLSOCKTYPE_IPCXN
-                && !self.Notify(0, 0, TURLDownloadStatus::dsConnecting, SocketAddressText(*aAddress)))
+                && !self.Notify(self.mBase, 0, TURLDownloadStatus::dsConnecting,
+                                SocketAddressText(*aAddress)))
                 return CURL_SOCKET_BAD;
             if (self.Stopped())
                 return CURL_SOCKET_BAD;
@@ -393,7 +484,8 @@ private:
     {
         auto& self = *static_cast<Transfer*>(aClient);
         if (self.mIsWeb
-            && !self.Notify(0, 0, TURLDownloadStatus::dsSendingRequest, aPrimaryIp ? aPrimaryIp : ""))
+            && !self.Notify(self.mBase, 0, TURLDownloadStatus::dsSendingRequest,
+                            aPrimaryIp ? aPrimaryIp : ""))
             return CURL_PREREQFUNC_ABORT;
         return self.Stopped() ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
     }
@@ -410,10 +502,22 @@ private:
             const std::string_view line(aBuffer, size);
             if (line == "\r\n" || line == "\n")
                 return self.EndOfHeaders() ? size : 0;
-            if (StartsWithNoCase(line, "http/"))
-                self.mLocation.clear();  // a new reply (after an interim one)
-            else if (StartsWithNoCase(line, "location:"))
+            if (StartsWithNoCase(line, "http/")) {
+                // A new reply (after an interim one).
+                self.mLocation.clear();
+                self.mEtag.clear();
+                self.mLastModified.clear();
+                self.mContentRange.clear();
+            } else if (StartsWithNoCase(line, "location:")) {
                 self.mLocation = TrimControl(line.substr(9));
+            } else if (self.mResume) {
+                if (StartsWithNoCase(line, "etag:"))
+                    self.mEtag = TrimControl(line.substr(5));
+                else if (StartsWithNoCase(line, "last-modified:"))
+                    self.mLastModified = TrimControl(line.substr(14));
+                else if (StartsWithNoCase(line, "content-range:"))
+                    self.mContentRange = TrimControl(line.substr(14));
+            }
             return size;
         });
     }
@@ -436,8 +540,8 @@ private:
             return 0;
         }
         self.mReceived += size;
-        if (!self.Notify(self.mReceived, self.ProgressMax(), TURLDownloadStatus::dsDownloadingData,
-                         self.mURL))
+        if (!self.Notify(self.mBase + self.mReceived, self.ProgressMax(),
+                         TURLDownloadStatus::dsDownloadingData, self.mURL))
             return 0;
         return size;
     }
@@ -450,6 +554,9 @@ private:
     const std::string mFilename;
     const TDownloadProgressEvent mHandler;
     const TTargetOpener mOpener;
+    const std::optional<TResumePoint> mResume;
+    // If-Range; before the easy handle, which uses it to the end.
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> mHeaders{nullptr, &curl_slist_free_all};
     // Declared after the easy handle, so that the multi handle goes first.
     CurlEasy mEasy;
     CurlMulti mMulti;
@@ -465,6 +572,12 @@ private:
     std::string mLocation;    // of the reply whose headers are arriving
     std::string mFollowTarget;
     std::exception_ptr mCallbackError;
+    // Resume mode only.
+    bool mRangeAsked = false;
+    std::string mRange;                               // curl keeps the pointer
+    std::string mEtag, mLastModified, mContentRange;  // of the reply whose headers are arriving
+    std::string mValidator;                           // of the reply that gives the body
+    std::uint64_t mBase = 0;  // bytes held before the body: the body's offset in the file
 };
 
 void TDownLoadURL::ExecuteTarget()
@@ -477,6 +590,9 @@ void TDownLoadURL::ExecuteTarget()
         ~Forget() { mAction.SetBinding(nullptr); }
     } forget{*this};
 
+    mReplyValidator.clear();
+    mResumedAt = 0;
+    mRangeRefused = false;
     std::string address = mURL;
     for (int hop = 0;; ++hop) {
         Transfer transfer(*this, *binding, address);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -41,6 +42,13 @@ private:
     std::atomic<bool> mAborted{false};
     std::mutex mMutex;  // keeps mMulti alive while Abort wakes it
     void* mMulti = nullptr;
+};
+
+// What a transfer may resume: aHeld bytes already lie at Filename, given by a
+// reply that carried aValidator (an ETag, else a Last-Modified date).
+struct TResumePoint {
+    std::uint64_t held = 0;
+    std::string validator;
 };
 
 class TDownLoadURL {
@@ -92,6 +100,20 @@ public:
     static constexpr std::chrono::seconds kTransferSilenceBackstop{120};
     void SetSilenceLimit(std::chrono::seconds aLimit) { mSilenceLimit = aLimit; }
 
+    // Resume mode, off until set; it stays as set for later transfers. In it
+    // a web transfer with held bytes and a validator asks only for the rest (Range, guarded by
+    // If-Range). A reply that is the matching rest is appended after the held
+    // bytes; a whole reply (200) replaces them; any other reply (416, another
+    // start, another validator) fails with RangeRefused() set, leaving the
+    // file as it was. Progress figures then count the held bytes as received.
+    void SetResume(std::optional<TResumePoint> aResume) { mResume = std::move(aResume); }
+    // After a transfer in resume mode: the validator of the reply whose body
+    // went to Filename ("" when it had none usable), the bytes that body was
+    // appended to, and whether the server refused to give the rest.
+    const std::string& ReplyValidator() const { return mReplyValidator; }
+    std::uint64_t ResumedAt() const { return mResumedAt; }
+    bool RangeRefused() const { return mRangeRefused; }
+
     // Any thread; null outside a transfer.
     std::shared_ptr<TBinding> Binding() const;
     bool HandlesTarget() const { return true; }
@@ -105,6 +127,10 @@ private:
     TDownloadProgressEvent mOnDownloadProgress;
     TTargetOpener mTargetOpener;
     std::chrono::seconds mSilenceLimit = kTransferSilenceBackstop;
+    std::optional<TResumePoint> mResume;
+    std::string mReplyValidator;
+    std::uint64_t mResumedAt = 0;
+    bool mRangeRefused = false;
     mutable std::mutex mBindingMutex;  // Binding() is read from other threads
     std::shared_ptr<TBinding> mBinding;
 };
