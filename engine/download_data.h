@@ -111,6 +111,18 @@ public:
     std::string LastCacheURL() const { return Get(mLastCacheURL); }
     void SetLastCacheURL(std::string aValue) { Set(mLastCacheURL, std::move(aValue)); }
 
+    // Resume and skip, off unless a release asks for them: the info file's
+    // [Downloads] "Resume" is "1".
+    bool Resume() const { return mResume.load(); }
+    void SetResume(bool aValue) { mResume.store(aValue); }
+    // Bytes that count as received without this run having fetched them, for
+    // estimates that go by this run's rate: of the current file (held from an
+    // earlier attempt or run), and of the files already counted in Acumulado.
+    std::uint64_t ArchHeld() const { return mArchHeld.load(); }
+    void SetArchHeld(std::uint64_t aValue) { mArchHeld.store(aValue); }
+    double AcumHeld() const { return mAcumHeld.load(); }
+    void SetAcumHeld(double aValue) { mAcumHeld.store(aValue); }
+
 private:
     std::string Get(const std::string& aField) const
     {
@@ -167,4 +179,7 @@ private:
     std::string mURLRedirected;
     std::string mDownloadingURL;
     std::string mLastCacheURL;
+    std::atomic<bool> mResume{false};
+    std::atomic<std::uint64_t> mArchHeld{0};
+    std::atomic<double> mAcumHeld{0.0};
 };

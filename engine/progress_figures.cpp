@@ -7,11 +7,13 @@
 
 namespace {
 
-double Extrapolate(double aElapsed, double aDone, double aTotal)
+// aHeld of aDone came without this run's time: the rate counts only the rest.
+double Extrapolate(double aElapsed, double aDone, double aTotal, double aHeld = 0)
 {
-    if (!(aDone > 0) || !(aElapsed > 0))
+    const double fetched = aDone - aHeld;
+    if (!(fetched > 0) || !(aElapsed > 0))
         return 0;
-    const double estimate = aElapsed * (aTotal - aDone) / aDone;
+    const double estimate = aElapsed * (aTotal - aDone) / fetched;
     return std::isfinite(estimate) ? estimate : 0;
 }
 
@@ -21,12 +23,13 @@ double FileTimeLeftMs(const TDownloadData& aData, std::uint32_t aNow)
 {
     const auto done = static_cast<double>(aData.ArchProgreso());
     const auto total = static_cast<double>(aData.ArchProgresoMax());
-    return Extrapolate(aNow - aData.TStart(), done, total);
+    return Extrapolate(aNow - aData.TStart(), done, total, static_cast<double>(aData.ArchHeld()));
 }
 
 double OverallTimeLeftMs(const TDownloadData& aData, std::uint32_t aNow)
 {
-    return Extrapolate(aNow - aData.TAcumStart(), aData.Acumulado(), aData.Size());
+    return Extrapolate(aNow - aData.TAcumStart(), aData.Acumulado(), aData.Size(),
+                       aData.AcumHeld() + static_cast<double>(aData.ArchHeld()));
 }
 
 std::string TimeOfDayText(double aMilliseconds, char aTimeSeparator)

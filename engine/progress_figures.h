@@ -8,8 +8,9 @@
 class TDownloadData;
 
 // Milliseconds left for the current file and for the whole run: a linear
-// extrapolation of the average rate since the start tick. 0 when there is
-// nothing to go on yet; negative when more arrived than announced.
+// extrapolation of the average rate since the start tick, counting only the
+// bytes this run fetched (ArchHeld, AcumHeld). 0 when there is nothing to go
+// on yet; negative when more arrived than announced.
 double FileTimeLeftMs(const TDownloadData& aData, std::uint32_t aNow);
 double OverallTimeLeftMs(const TDownloadData& aData, std::uint32_t aNow);
 

@@ -8,6 +8,7 @@
 
 #include "engine/info_address.h"
 #include "engine/ini_reader.h"
+#include "engine/kept_download.h"
 #include "engine/safe_path.h"
 #include "engine/tick_count.h"
 #include "platform/settings.h"
@@ -307,6 +308,7 @@ void ThreadDownloads::RunConfiguration()
     mDownloadData.SetSize(ini.ReadFloat("Info", "Size"));
     mDownloadData.SetEnd1(ini.ReadString("Info", "End1", " "));
     mDownloadData.SetEnd2(ini.ReadString("Info", "End2", " "));
+    mDownloadData.SetResume(ini.ReadString("Downloads", "Resume", " ") == "1");
 
     if (versionRead && remoteVersion > mDownloadData.VersionLocal() && mEnvironment.selfUpdateAllowed
         && !mTerminated) {
@@ -366,6 +368,9 @@ void ThreadDownloads::RunDownload()
     mDownloadData.SetAcumulado(0);
     mDownloadData.SetAcumuladosEnteros(0);
     mDownloadData.SetTAcumStart(0);
+    mDownloadData.SetArchHeld(0);
+    mDownloadData.SetAcumHeld(0);
+    const bool resume = mEnvironment.resume || mDownloadData.Resume();
 
     const TIniReader ini(mDownloadData.ArchIniLocal());
     std::int32_t total = 0;
@@ -379,6 +384,8 @@ void ThreadDownloads::RunDownload()
     action.SetOnDownloadProgress([this](TDownLoadURL& aSender, std::uint64_t aProgress,
                                         std::uint64_t aProgressMax, TURLDownloadStatus aStatusCode,
                                         const std::string& aStatusText, bool& aCancel) {
+        if (mKept != nullptr && aStatusCode == TURLDownloadStatus::dsBeginDownloadData)
+            KeptReplyBegins(aSender);
         DownloadProgress(aSender, aProgress, aProgressMax, aStatusCode, aStatusText, aCancel);
     });
     const RunningAction running(mDownloaderMutex, mDownloader, action);
@@ -423,10 +430,13 @@ void ThreadDownloads::RunDownload()
                         break;
                     }
                 }
-                DownloadWithAttempts(action, *destination, name, localName, *target);
+                DownloadWithAttempts(action, *destination, name, localName, *target, resume);
                 if (!mDownloadData.Result())
                     break;
                 mDownloadData.SetAcumuladosEnteros(mDownloadData.Acumulado());
+                mDownloadData.SetAcumHeld(mDownloadData.AcumHeld()
+                                          + static_cast<double>(mDownloadData.ArchHeld()));
+                mDownloadData.SetArchHeld(0);
             }
         }
         mDownloadData.SetNumber(mDownloadData.Number() + 1);
@@ -437,12 +447,27 @@ void ThreadDownloads::RunDownload()
 // and placed.
 void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderHandle& aFolder,
                                            const std::string& aName, const std::string& aLocalName,
-                                           const std::string& aTarget)
+                                           const std::string& aTarget, bool aResume)
 {
     const std::string source = mDownloadData.CarpetaOrigen() + "/" + aLocalName;
     mDownloadData.SetTStart(0);
     mDownloadData.SetRedirect(false);
     mDownloadData.SetURLRedirected("");
+
+    // In resume mode the transfer fills a kept file, which becomes the listed
+    // file once it is complete.
+    std::optional<TKeptDownload> kept;
+    if (aResume) {
+        kept.emplace(aFolder, aLocalName, source, mDownloadData.ArchivoHash());
+        if (SkipVerifiedFile(aName, aFolder, aLocalName, *kept))
+            return;
+    }
+    struct KeptScope {
+        const TKeptDownload*& mSlot;
+        ~KeptScope() { mSlot = nullptr; }
+    } keptScope{mKept};
+    mKept = kept ? &*kept : nullptr;
+    mKeptBegun = false;
 
     int attempts = 0;
     do {
@@ -451,14 +476,18 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
         try {
             const std::string redirected = mDownloadData.URLRedirected();
             aAction.SetURL(mDownloadData.Redirect() && !redirected.empty() ? redirected : source);
-            aAction.SetFilename(aTarget);
             // Opened at each attempt: an entry swapped for a link since the
             // last one is refused here.
-            aAction.SetTargetOpener([&aFolder, aLocalName] { return aFolder.OpenForWriting(aLocalName); });
+            const std::string written = kept ? kept->PartialName() : aLocalName;
+            aAction.SetFilename(kept ? kept->PartialPath() : aTarget);
+            aAction.SetTargetOpener([&aFolder, written] { return aFolder.OpenForWriting(written); });
+            aAction.SetResume(kept ? std::optional<TResumePoint>(kept->Load()) : std::nullopt);
             {
                 StallTimerScope stallTimer(mHost);
                 aAction.ExecuteTarget();
             }
+            if (kept)
+                kept->Complete();
             UniqueFd checked;
             mDownloadData.SetResult(CheckFileHash(aFolder, aLocalName, reason, checked));
             // No cached copy to drop: transfers always go to the server.
@@ -469,6 +498,9 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
             reason = error.what();
             if (mDownloadData.Redirect())
                 reason += " (redirected to " + mDownloadData.URLRedirected() + ")";
+            // A server that will not give the rest gets asked for all of it next.
+            if (kept && aAction.RangeRefused())
+                kept->Forget();
         }
         if (mDownloadData.Result())
             mHost.FileVerified(aName);

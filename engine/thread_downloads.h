@@ -26,6 +26,8 @@
 #include "platform/folder_handle.h"
 #include "transfer/download_url.h"
 
+class TKeptDownload;
+
 // Why an operation ended before its work was done, for a front end that
 // explains it; the record's Result is false in each case.
 enum class TEarlyEnd {
@@ -86,6 +88,7 @@ struct TWorkerEnvironment {
     TShellOpen shellOpen;                           // empty: platform ShellOpen, not waited for
     std::vector<std::string> wizardArguments{"1"};  // given to a newer wizard
     bool selfUpdateAllowed = true;                  // false in a wizard started by a self-update
+    bool resume = false;  // resume and skip for every release, not only for those that ask
 
     // The environment of this process: the first positional argument is the
     // release number, kSelfUpdatedVariable forbids another self-update, and
@@ -152,7 +155,13 @@ private:
     // aName as listed; aLocalName the same with "/" separators, relative to
     // aFolder; aTarget its full path, for messages.
     void DownloadWithAttempts(TDownLoadURL& aAction, const TFolderHandle& aFolder, const std::string& aName,
-                              const std::string& aLocalName, const std::string& aTarget);
+                              const std::string& aLocalName, const std::string& aTarget, bool aResume);
+    // Resume and skip (engine/resume_attempts.cpp). True when the file is
+    // already there, verified: it then counts as done.
+    bool SkipVerifiedFile(const std::string& aName, const TFolderHandle& aFolder,
+                          const std::string& aLocalName, const TKeptDownload& aKept);
+    // A reply begins to fill the kept file of the current entry.
+    void KeptReplyBegins(const TDownLoadURL& aSender) noexcept;
     void RunInstall();
     // The info file's address; aWhyEmpty tells what to report when it is blank.
     std::string GetInfoFileURL(TEarlyEnd& aWhyEmpty, std::string& aDetail);
@@ -178,6 +187,11 @@ private:
     // CancelDownload and the stall timer never reach a released action.
     std::mutex mDownloaderMutex;
     TDownLoadURL* mDownloader = nullptr;
+
+    // Worker thread only: the current entry's kept state in resume mode, and
+    // whether one of its replies has begun in this run.
+    const TKeptDownload* mKept = nullptr;
+    bool mKeptBegun = false;
 
     std::thread mThread;
 };
