@@ -32,7 +32,7 @@ void InstallStopSignals()
 }
 
 const char* const kUsage = "Usage: downloader [RELEASE]\n"
-                           "       downloader --silent [--dest DIR] [--install] [RELEASE]\n"
+                           "       downloader --silent [--dest DIR] [--install] [--resume] [RELEASE]\n"
                            "\n"
                            "Downloads the files of a product release, checks each against its SHA-1\n"
                            "and offers to start the release's setup program.\n"
@@ -40,6 +40,8 @@ const char* const kUsage = "Usage: downloader [RELEASE]\n"
                            "  --silent      run without a window; progress goes to standard error\n"
                            "  --dest DIR    download into DIR (created when missing)\n"
                            "  --install     start the setup program once every file is verified\n"
+                           "  --resume      resume broken transfers and skip files already verified\n"
+                           "                in the destination, for any release\n"
                            "  --help        show this text\n"
                            "  --version     show the version\n"
                            "\n"
@@ -75,6 +77,8 @@ CommandLine ParseCommandLine(int argc, char** argv)
             line.silent = true;
         } else if (argument == "--install") {
             line.options.install = true;
+        } else if (argument == "--resume") {
+            line.options.resume = true;
         } else if (argument == "--help" || argument == "-h") {
             line.help = true;
         } else if (argument == "--version") {
@@ -96,8 +100,9 @@ CommandLine ParseCommandLine(int argc, char** argv)
             line.error = "unknown option " + argument;
         }
     }
-    if (line.error.empty() && !line.silent && (line.options.install || !line.options.destination.empty()))
-        line.error = "--dest and --install go with --silent";
+    if (line.error.empty() && !line.silent
+        && (line.options.install || line.options.resume || !line.options.destination.empty()))
+        line.error = "--dest, --install and --resume go with --silent";
     return line;
 }
 

@@ -291,6 +291,7 @@ int SilentRun::Run()
 {
     SettingsRootKey = HKEY_CURRENT_USER;
     mEnvironment.configurationPause = std::chrono::milliseconds(0);  // no page to be seen
+    mEnvironment.resume = mEnvironment.resume || mOptions.resume;
     mEnvironment.wizardArguments = mOptions.arguments;
     mEnvironment.wizardArguments.push_back("1");
     int wizardExit = -1;

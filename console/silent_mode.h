@@ -23,6 +23,7 @@ enum class TSilentExit : int {
 struct TSilentOptions {
     std::string destination;             // empty: the usual guess
     bool install = false;                // start setup after a complete download
+    bool resume = false;                 // resume and skip whatever the release says
     std::vector<std::string> arguments;  // the command line without the program name, for a newer wizard
     int terminalColumns = 0;             // 0: the width of the terminal on standard error, else 80
 };

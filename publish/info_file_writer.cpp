@@ -267,6 +267,8 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
     out += "[Downloads]";
     out += kLineEnd;
     AppendKey(out, "Path", baseUrl);
+    if (aRelease.resume)
+        AppendKey(out, "Resume", "1");
     for (std::size_t i = 0; i < aRelease.files.size(); ++i)
         AppendKey(out, "File" + std::to_string(i + 1), aRelease.files[i].name);
     out += kLineEnd;

@@ -25,6 +25,7 @@ struct TReleaseDescription {
     std::string setup;                // the setup program's name once downloaded (after any ".rename")
     std::string baseUrl;              // [Downloads] Path; trailing "/" are removed
     std::vector<TReleaseFile> files;  // in download order
+    bool resume = false;              // [Downloads] Resume=1: wizards resume and skip files
     // [Info]
     std::string title;  // Line1
     std::string link;

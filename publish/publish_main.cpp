@@ -57,6 +57,8 @@ folders are left out.
   --order A,B,C         download these files first, in this order; the others
                         follow in name order (default: setup first, then name order)
   --order-file FILE     the same, one name a line
+  --resume              let the wizard resume broken transfers with range requests and
+                        skip files already verified in the destination ([Downloads] Resume)
   --rename NAME         the file arriving as NAME is served as NAME.rename: RELEASE_DIR
                         must hold NAME.rename (its checksum is listed) and no NAME.
                         The wizard fetches NAME.rename and moves it to NAME, replacing
@@ -169,6 +171,8 @@ TOptions ParseArguments(int aArgc, char** aArgv)
         } else if (name == "--order") {
             options.order = SplitList(takeValue());
             options.orderGiven = true;
+        } else if (name == "--resume") {
+            options.release.resume = true;
         } else if (name == "--rename") {
             options.renamed.push_back(takeValue());
         } else if (options.serve && name == "--port") {

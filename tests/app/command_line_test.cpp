@@ -22,7 +22,8 @@ struct CommandCase {
 
 const CommandCase kCommandCases[] = {
     {"unknown_option", "--frobnicate", 1, "unknown option --frobnicate"},
-    {"dest_needs_silent", "--dest /tmp/x", 1, "--dest and --install go with --silent"},
+    {"dest_needs_silent", "--dest /tmp/x", 1, "--dest, --install and --resume go with --silent"},
+    {"resume_needs_silent", "--resume", 1, "--dest, --install and --resume go with --silent"},
     {"dest_needs_a_folder", "--silent --dest", 1, "--dest needs a folder"},
     {"version", "--version", 0, "downloader " + std::string(kDownloaderVersion)},
     {"help", "--help", 0, "--silent"},

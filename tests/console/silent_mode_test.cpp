@@ -28,11 +28,13 @@ protected:
         options.install = aInstall;
         options.arguments = {"--silent", "--dest", aDest};
         options.terminalColumns = aTerminalColumns;
+        options.resume = mResume;
         mCancel = aCancel;
         return RunSilent(options, mEnvironment, mLog, aTerminalColumns > 0, mCancel);
     }
     std::ostringstream mLog;
     std::atomic<bool> mCancel{false};  // other threads may set it during a run
+    bool mResume = false;              // --resume
 };
 
 namespace {
@@ -74,6 +76,22 @@ TEST_F(SilentMode, ExitCodesTellHowTheRunEnded)
     EXPECT_NE(mLog.str().find("attempt 3 of a.bin failed: checksum mismatch for a.bin"), std::string::npos);
 
     EXPECT_EQ(RunSilentTo(Dest().string(), true), 4) << "cancelled";
+}
+
+TEST_F(SilentMode, ResumeOptionSkipsVerifiedFilesOfAReleaseThatDoesNotAsk)
+{
+    const std::string good = "payload";
+    mServer.SetRoute("/rel/a.bin", {.body = good});
+    ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\nFile1=a.bin\n[Checksum]\nFile1=" + Sha1Text(good)
+              + "\n");
+    ASSERT_EQ(RunSilentTo(Dest().string()), 0) << mLog.str();
+    ASSERT_EQ(mServer.RequestCount("/rel/a.bin"), 1u);
+    mResume = true;
+    EXPECT_EQ(RunSilentTo(Dest().string()), 0) << mLog.str();
+    EXPECT_EQ(mServer.RequestCount("/rel/a.bin"), 1u) << "skipped";
+    mResume = false;
+    EXPECT_EQ(RunSilentTo(Dest().string()), 0) << mLog.str();
+    EXPECT_EQ(mServer.RequestCount("/rel/a.bin"), 2u) << "fetched again";
 }
 
 TEST_F(SilentMode, NewerWizardRunsInsteadAndItsExitCodeIsOurs)

@@ -443,6 +443,16 @@ TEST_F(PublishTool, WritesTheInfoFileAndRefusesBadReleases)
     const std::string expected = kToolInfo;
     ASSERT_GE(output.size(), expected.size());
     EXPECT_EQ(output.substr(output.size() - expected.size()), expected);  // after the notes on stderr
+    // --resume adds one key and changes nothing else.
+    ASSERT_EQ(Run("--resume --base-url=http://example.test/r --setup=Setup.exe --title='Sample Suite' "
+                      + Quoted(mRelease.string()),
+                  output),
+              0)
+        << output;
+    std::string resumable = kToolInfo;
+    resumable.insert(resumable.find("File1="), "Resume=1\r\n");
+    ASSERT_GE(output.size(), resumable.size());
+    EXPECT_EQ(output.substr(output.size() - resumable.size()), resumable);
 
     EXPECT_EQ(Run("--base-url http://h/r --rename Data3.cab " + Quoted(mRelease.string()), output), 1);
     EXPECT_NE(output.find("Data3.cab.rename"), std::string::npos) << output;
