@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include "engine/kept_download.h"
 #include "engine/progress_figures.h"
 #include "tests/engine/engine_test_support.h"
+
+extern char** environ;
 
 namespace {
 
@@ -222,27 +225,43 @@ TEST_F(Resume, RerunAfterAKilledRunAsksOnlyForTheMissingPart)
     mData.SetCarpetaDestino(Dest().string());
     const TKeptDownload kept = KeptBig();
 
-    // The killed program: a child that downloads until SIGKILL ends it.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        mData.SetOperacion(TWebOperation::twoDownload);
-        ThreadDownloads worker(true, mData, mHost, mEnvironment);
-        worker.Start();
-        worker.WaitFor();
-        _exit(0);
-    }
+    // The killed program: this test binary again, running only the download
+    // below until SIGKILL ends it. A fresh process, not a fork: a forked
+    // child of a threaded process must not start threads of its own.
+    const std::string info = "DOWNLOADER_TEST_KILLED_INFO=" + mData.ArchIniLocal();
+    const std::string dest = "DOWNLOADER_TEST_KILLED_DEST=" + Dest().string();
+    const std::string origin = "DOWNLOADER_TEST_KILLED_ORIGIN=" + mData.CarpetaOrigen();
+    std::vector<std::string> environment = {info, dest, origin};
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        environment.emplace_back(*entry);
+    std::vector<char*> envp;
+    for (auto& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::string filter = "--gtest_filter=ResumeChild.DownloadsUntilKilled";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    pid_t child = -1;
+    ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+
     const auto partialSize = [&] {
         std::error_code error;
         const auto size = std::filesystem::file_size(kept.PartialPath(), error);
         return error ? 0 : size;
     };
-    const bool reached =
-        WaitUntil([&] { return std::filesystem::exists(kept.StatePath()) && partialSize() >= 4 * kMiB; },
-                  std::chrono::seconds(60));
-    kill(child, SIGKILL);
     int status = 0;
-    waitpid(child, &status, 0);
+    bool ended = false;  // by itself: then it will not get far
+    const bool reached = WaitUntil(
+        [&] {
+            ended = ended || waitpid(child, &status, WNOHANG) == child;
+            return ended || (std::filesystem::exists(kept.StatePath()) && partialSize() >= 4 * kMiB);
+        },
+        std::chrono::seconds(60));
+    if (!ended) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    ASSERT_FALSE(ended);
     ASSERT_TRUE(reached);
     ASSERT_TRUE(WIFSIGNALED(status));
 
@@ -267,6 +286,73 @@ TEST_F(Resume, RerunAfterAKilledRunAsksOnlyForTheMissingPart)
     EXPECT_GE(lowest.load(), held);  // the file's figure starts at what was held
     EXPECT_EQ(mData.AcumHeld(), static_cast<double>(held));
     EXPECT_TRUE(KeptNames().empty());
+}
+
+TEST_F(Resume, CancelKeepsTheBytesForTheRetry)
+{
+    Publish({{"big.bin", Big()}}, true);
+    mServer.SetRoute(kBigPath, {.body = Big(), .stallAfter = 3 * kMiB, .etag = "\"v1\""});
+    Run(TWebOperation::twoConfiguration);
+    ASSERT_TRUE(mData.Result());
+    mData.SetCarpetaDestino(Dest().string());
+    const TKeptDownload kept = KeptBig();
+    {
+        mData.SetOperacion(TWebOperation::twoDownload);
+        ThreadDownloads worker(true, mData, mHost, mEnvironment);
+        worker.Start();
+        EXPECT_TRUE(
+            WaitUntil([&] { return mServer.BodyBytesSent(kBigPath) >= 3 * kMiB; }, std::chrono::seconds(60)));
+        worker.CancelDownload();
+        worker.WaitFor();
+    }
+    ASSERT_TRUE(mData.Cancelado());
+    ASSERT_FALSE(mData.Result());
+    EXPECT_EQ(mServer.RequestCount(kBigPath), 1u);  // a cancel ends the attempts
+    // Some of the 3 MiB may still have been in the socket buffers.
+    const std::uint64_t held = std::filesystem::file_size(kept.PartialPath());
+    EXPECT_GT(held, 0u);
+    EXPECT_LE(held, 3 * kMiB);
+
+    mServer.SetRoute(kBigPath, {.body = Big(), .etag = "\"v1\""});
+    const std::uint64_t sentBefore = mServer.BodyBytesSent(kBigPath);
+    Run(TWebOperation::twoDownload);
+    EXPECT_TRUE(mData.Result());
+    EXPECT_EQ(ReadFile(Dest() / "big.bin"), Big());
+    EXPECT_EQ(RangesAsked(kBigPath).back().first, "bytes=" + std::to_string(held) + "-");
+    EXPECT_EQ(mServer.BodyBytesSent(kBigPath) - sentBefore, 8 * kMiB - held);
+}
+
+// The child process of RerunAfterAKilledRunAsksOnlyForTheMissingPart; skipped
+// in every other run.
+TEST(ResumeChild, DownloadsUntilKilled)
+{
+    const char* info = std::getenv("DOWNLOADER_TEST_KILLED_INFO");
+    const char* dest = std::getenv("DOWNLOADER_TEST_KILLED_DEST");
+    const char* origin = std::getenv("DOWNLOADER_TEST_KILLED_ORIGIN");
+    if (info == nullptr || dest == nullptr || origin == nullptr)
+        GTEST_SKIP() << "runs only as the killed program of another test";
+    TDownloadData data;
+    data.SetArchIniLocal(info);
+    data.SetCarpetaDestino(dest);
+    // As the parent's configuration read them from the info file.
+    data.SetCarpetaOrigen(origin);
+    data.SetResume(true);
+    data.SetOperacion(TWebOperation::twoDownload);
+    struct : RecordingHost {
+        void AttemptFailed(const std::string&, int, const std::string& aReason) noexcept override
+        {
+            std::lock_guard lock(mReasonsMutex);
+            mReasons += aReason + "\n";
+        }
+        std::mutex mReasonsMutex;
+        std::string mReasons;
+    } host;
+    ThreadDownloads worker(true, data, host, TWorkerEnvironment{});
+    worker.Start();
+    worker.WaitFor();
+    ADD_FAILURE() << "not killed: the download ended with Result " << data.Result() << " after entry "
+                  << data.Number() << " of " << data.Total() << ":\n"
+                  << host.mReasons;
 }
 
 // Run 1 ends with 3 MiB kept (three drops after 1 MiB each); then the
