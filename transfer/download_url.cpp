@@ -1,5 +1,6 @@
 #include "transfer/download_url.h"
 #include "transfer/curl_easy.h"
+#include "transfer/range_reply.h"
 #include "transfer/url_text.h"
 
 #include "platform/file_handles.h"
@@ -64,39 +65,6 @@ UniqueFd OpenFilename(const std::string& aFilename)
     const std::filesystem::path path(aFilename);
     const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
     return TFolderHandle(folder).OpenForWriting(path.filename().string());
-}
-
-// A validator goes back to the server in a header: it must be one line of
-// visible text, and not so long that a server can make us send a novel.
-bool IsUsableValidator(std::string_view aText)
-{
-    constexpr std::size_t kMaxValidator = 512;
-    if (aText.empty() || aText.size() > kMaxValidator)
-        return false;
-    for (const char c : aText)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            return false;
-    return true;
-}
-
-// "bytes FIRST-LAST/TOTAL" (TOTAL may be "*"): FIRST, or nothing when the
-// text is not of that form.
-std::optional<std::uint64_t> RangeStart(std::string_view aContentRange)
-{
-    constexpr std::string_view kUnit = "bytes ";
-    if (!StartsWithNoCase(aContentRange, kUnit))
-        return std::nullopt;
-    const std::string_view rest = aContentRange.substr(kUnit.size());
-    const auto dash = rest.find('-');
-    if (dash == 0 || dash == std::string_view::npos || rest.find('/') == std::string_view::npos)
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (const char c : rest.substr(0, dash)) {
-        if (c < '0' || c > '9' || value > (UINT64_MAX - 9) / 10)
-            return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return value;
 }
 
 std::string SocketAddressText(const curl_sockaddr& aAddress)
@@ -399,12 +367,7 @@ private:
     // answer asked for and the transfer must end.
     bool TakeResumeAnswer(long aStatus)
     {
-        // RFC 9110: a weak entity tag cannot guard a range, and a date only
-        // serves when there is no entity tag at all.
-        if (!mEtag.empty())
-            mValidator = StartsWithNoCase(mEtag, "w/") || !IsUsableValidator(mEtag) ? "" : mEtag;
-        else if (IsUsableValidator(mLastModified))
-            mValidator = mLastModified;
+        mValidator = RangeValidator(mEtag, mLastModified);
         if (!mRangeAsked || aStatus != 206) {
             mBase = 0;  // the whole file, from its first byte
             return true;
