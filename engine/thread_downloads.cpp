@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <sys/stat.h>
+
 #include "engine/info_address.h"
 #include "engine/ini_reader.h"
 #include "engine/kept_download.h"
@@ -380,7 +382,9 @@ void ThreadDownloads::RunDownload()
     mDownloadData.SetMostrarProgreso(true);
     mDownloadData.SetNumber(1);
 
+    // One action for the whole release: its connection serves every file.
     TDownLoadURL action;
+    action.SetDigestWhileWriting(true);
     action.SetOnDownloadProgress([this](TDownLoadURL& aSender, std::uint64_t aProgress,
                                         std::uint64_t aProgressMax, TURLDownloadStatus aStatusCode,
                                         const std::string& aStatusText, bool& aCancel) {
@@ -489,7 +493,7 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
             if (kept)
                 kept->Complete();
             UniqueFd checked;
-            mDownloadData.SetResult(CheckFileHash(aFolder, aLocalName, reason, checked));
+            mDownloadData.SetResult(CheckFileHash(aFolder, aLocalName, aAction, reason, checked));
             // No cached copy to drop: transfers always go to the server.
             if (mDownloadData.Result())
                 RenameDownloaded(aFolder, aLocalName, IdentityOf(checked.Get()).value_or(TFileIdentity{}));
@@ -510,11 +514,17 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
 }
 
 bool ThreadDownloads::CheckFileHash(const TFolderHandle& aFolder, const std::string& aName,
-                                    std::string& aReason, UniqueFd& aChecked)
+                                    TDownLoadURL& aAction, std::string& aReason, UniqueFd& aChecked)
 {
     const std::string expected = mDownloadData.ArchivoHash();
+    const std::optional<TFileDigestTexts> written = aAction.TakeWrittenDigest();
+    const auto& writtenFile = aAction.WrittenFile();
     aChecked = aFolder.OpenForReading(aName);
-    const std::string actual = DescriptorSha1Hex(aChecked.Get(), aName);
+    struct stat info {};
+    const bool same = written && writtenFile && IdentityOf(aChecked.Get()) == writtenFile->identity
+                      && ::fstat(aChecked.Get(), &info) == 0
+                      && static_cast<std::uint64_t>(info.st_size) == writtenFile->size;
+    const std::string actual = same ? written->sha1 : DescriptorSha1Hex(aChecked.Get(), aName);
     if (expected == actual)
         return true;
     aReason =

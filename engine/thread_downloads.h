@@ -16,10 +16,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "components/file_digests.h"
 #include "components/sha1.h"
 #include "downloader_version.h"
 #include "engine/download_data.h"
@@ -166,9 +168,11 @@ private:
     // The info file's address; aWhyEmpty tells what to report when it is blank.
     std::string GetInfoFileURL(TEarlyEnd& aWhyEmpty, std::string& aDetail);
     // True when the SHA-1 text of aName in aFolder equals ArchivoHash;
-    // otherwise aReason tells why. aChecked receives the file that was read.
-    bool CheckFileHash(const TFolderHandle& aFolder, const std::string& aName, std::string& aReason,
-                       UniqueFd& aChecked);
+    // otherwise aReason tells why. aChecked receives the file that was
+    // judged. aAction's written digest is taken when it belongs to that very
+    // file at its size; else the file is read here.
+    bool CheckFileHash(const TFolderHandle& aFolder, const std::string& aName, TDownLoadURL& aAction,
+                       std::string& aReason, UniqueFd& aChecked);
     void OpenWithShell(const std::string& aPath, const std::vector<std::string>& aArgs);
     void AbortRunningTransfer();
     void PauseAfterConfiguration();

@@ -3,6 +3,8 @@
 #include "transfer/range_reply.h"
 #include "transfer/url_text.h"
 
+#include "components/read_behind_digest.h"
+#include "platform/block_writer.h"
 #include "platform/file_handles.h"
 #include "platform/folder_handle.h"
 #include "platform/posix_util.h"
@@ -29,10 +31,9 @@
 
 namespace {
 
-// Large reads and a large stdio buffer keep a fast line at disk speed:
-// at curl's default 16 KiB the per-chunk work dominates on loopback.
+// Large reads keep a fast line at disk speed: at curl's default 16 KiB the
+// per-chunk work dominates on loopback. Writes go out in TBlockWriter's blocks.
 constexpr long kReceiveBufferSize = 512 * 1024;
-constexpr std::size_t kFileBufferSize = 1024 * 1024;
 // Only a bound on one wait: Abort wakes the wait at once.
 constexpr int kPollTimeoutMs = 5000;
 constexpr int kMaxRedirects = 10;  // followed when the handler lets a redirect through
@@ -82,6 +83,14 @@ std::string SocketAddressText(const curl_sockaddr& aAddress)
 
 }  // namespace
 
+struct TDownLoadURL::Connections {
+    CurlMulti multi{curl_multi_init()};
+};
+
+TDownLoadURL::TDownLoadURL() : mConnections(std::make_unique<Connections>()) {}
+
+TDownLoadURL::~TDownLoadURL() = default;
+
 void TBinding::Abort()
 {
     mAborted.store(true);
@@ -117,21 +126,28 @@ public:
           mHandler(aAction.mOnDownloadProgress),
           mOpener(aAction.mTargetOpener),
           mResume(aAction.mResume),
-          mEasy(curl_easy_init()),
-          mMulti(curl_multi_init())
+          mDigestWanted(aAction.mDigestWhileWriting),
+          mMulti(aAction.mConnections->multi.get()),
+          mEasy(curl_easy_init())
     {
     }
 
     ~Transfer()
     {
+        // The digest's reader goes before the descriptor it reads.
+        mDigest.reset();
         if (mAdded)
-            curl_multi_remove_handle(mMulti.get(), mEasy.get());
+            curl_multi_remove_handle(mMulti, mEasy.get());
     }
 
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
 
-    CURLM* Multi() const { return mMulti.get(); }
+    CURLM* Multi() const { return mMulti; }
+    // After Run: the digests of the file as written, when they were wanted
+    // and the file is still the one written.
+    std::optional<TFileDigestTexts>& WrittenDigest() { return mWrittenDigest; }
+    const std::optional<TWrittenFile>& WrittenFile() const { return mWrittenFile; }
     // After Run: the web address that a redirect sent us to and that the
     // handler let us follow; empty when the transfer ended without one.
     const std::string& FollowTarget() const { return mFollowTarget; }
@@ -161,7 +177,7 @@ public:
         // curl resolves the name first thing; a file has no name to find.
         if (mIsWeb && !Notify(mBase, 0, TURLDownloadStatus::dsFindingResource, HostOf(mAddress)))
             Finish(false);
-        if (curl_multi_add_handle(mMulti.get(), mEasy.get()) != CURLM_OK)
+        if (curl_multi_add_handle(mMulti, mEasy.get()) != CURLM_OK)
             Fail();
         mAdded = true;
 
@@ -222,19 +238,19 @@ private:
     {
         int running = 1;
         while (!Stopped()) {
-            if (curl_multi_perform(mMulti.get(), &running) != CURLM_OK)
+            if (curl_multi_perform(mMulti, &running) != CURLM_OK)
                 return false;
             if (running == 0)
                 break;
             if (Stopped())
                 return false;
-            if (curl_multi_poll(mMulti.get(), nullptr, 0, kPollTimeoutMs, nullptr) != CURLM_OK)
+            if (curl_multi_poll(mMulti, nullptr, 0, kPollTimeoutMs, nullptr) != CURLM_OK)
                 return false;
         }
         if (running != 0)
             return false;
         int left = 0;
-        while (const CURLMsg* message = curl_multi_info_read(mMulti.get(), &left)) {
+        while (const CURLMsg* message = curl_multi_info_read(mMulti, &left)) {
             if (message->msg == CURLMSG_DONE)
                 return message->data.result == CURLE_OK && !Stopped();
         }
@@ -243,29 +259,65 @@ private:
 
     bool Stopped() const { return mStopped || mBinding.Aborted(); }
 
-    // Ends the transfer: closes the file and reports the end, or throws.
+    // Ends the transfer: writes out and closes the file, reports the end and
+    // takes the digests, or throws.
     void Finish(bool aSucceeded)
     {
-        bool closed = true;
-        if (mFile) {
-            closed = std::fclose(mFile.release()) == 0;
-            if (!closed)
-                NoteWriteFailure(errno);
-        }
-        if (mCallbackError)
+        bool flushed = !mWriter || mWriter->Flush();
+        if (!flushed)
+            NoteWriteFailure(errno);
+        if (mCallbackError) {
+            CloseFile();
             std::rethrow_exception(mCallbackError);
-        if (!aSucceeded || !closed || Stopped())
+        }
+        if (!aSucceeded || !flushed || Stopped())
             Fail();
         if (!Notify(mBase + mReceived, ProgressMax(), TURLDownloadStatus::dsEndDownloadData, mURL)) {
-            if (mCallbackError)
+            if (mCallbackError) {
+                CloseFile();
                 std::rethrow_exception(mCallbackError);
+            }
+            Fail();
+        }
+        // The transfer is complete: from here on a cancel waits for the
+        // digest's tail, so that the file still ends verified.
+        if (mDigest && StillTheFileWritten()) {
+            mWrittenDigest = mDigest->Finish(mReceived);
+            if (const auto identity = IdentityOf(mFd.Get()))
+                mWrittenFile = TWrittenFile{*identity, mReceived};
+            else
+                mWrittenDigest.reset();
+        }
+        if (!CloseFile()) {
+            mWrittenDigest.reset();
             Fail();
         }
     }
 
+    // True when Filename still names the file we wrote, at the length we
+    // wrote: then the digest read through our descriptor is that of the file
+    // as it stands in the destination.
+    bool StillTheFileWritten() const
+    {
+        struct stat written {};
+        struct stat named {};
+        return ::fstat(mFd.Get(), &written) == 0 && ::stat(mFilename.c_str(), &named) == 0
+               && written.st_dev == named.st_dev && written.st_ino == named.st_ino
+               && static_cast<std::uint64_t>(written.st_size) == mReceived;
+    }
+
+    bool CloseFile()
+    {
+        mDigest.reset();
+        mReadFd.Close();
+        mWriter.reset();
+        return mFd.Close();
+    }
+
     [[noreturn]] void Fail()
     {
-        mFile.reset();
+        mWrittenDigest.reset();
+        CloseFile();
         throw TransferError("Error downloading URL: " + mMessageURL
                             + (mFailReason.empty() ? "" : ": " + mFailReason));
     }
@@ -353,13 +405,18 @@ private:
             NoteFailure("cannot resume " + mFilename + ": the bytes held are gone");
             return false;
         }
-        mFile.reset(::fdopen(target.Get(), "wb"));
-        if (!mFile) {
-            NoteWriteFailure(errno);
-            return false;
+        mFd = std::move(target);
+        mWriter.emplace(mFd.Get());
+        // The digest reads the file through a descriptor of its own on the
+        // same open file, however the target was opened (write-only, say):
+        // the kernel's link to it, never the name, which may have changed.
+        // A rest appended to held bytes is left to the caller's own read.
+        if (mDigestWanted && keep == 0 && S_ISREG(info.st_mode)) {
+            mReadFd = UniqueFd(
+                ::open(("/proc/self/fd/" + std::to_string(mFd.Get())).c_str(), O_RDONLY | O_CLOEXEC));
+            if (mReadFd)  // without /proc the engine reads the file afterwards
+                mDigest = std::make_unique<TReadBehindDigest>(mReadFd.Get());
         }
-        target.Release();
-        std::setvbuf(mFile.get(), nullptr, _IOFBF, kFileBufferSize);
         return true;
     }
 
@@ -494,15 +551,17 @@ private:
         // A file:// transfer has no headers: its first data is its begin.
         if (!self.mBegun && !self.BeginData())
             return 0;
-        if (!self.mFile) {
+        if (!self.mWriter) {
             self.mStopped = true;
             return 0;
         }
-        if (std::fwrite(aData, 1, size, self.mFile.get()) != size) {
+        if (!self.mWriter->Append(aData, size)) {
             self.NoteWriteFailure(errno);
             return 0;
         }
         self.mReceived += size;
+        if (self.mDigest)
+            self.mDigest->Written(self.mWriter->Written());
         if (!self.Notify(self.mBase + self.mReceived, self.ProgressMax(),
                          TURLDownloadStatus::dsDownloadingData, self.mURL))
             return 0;
@@ -520,14 +579,19 @@ private:
     const std::optional<TResumePoint> mResume;
     // If-Range; before the easy handle, which uses it to the end.
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> mHeaders{nullptr, &curl_slist_free_all};
-    // Declared after the easy handle, so that the multi handle goes first.
+    const bool mDigestWanted;
+    CURLM* const mMulti;  // the action's, kept from one transfer to the next
     CurlEasy mEasy;
-    CurlMulti mMulti;
     bool mAdded = false;
     std::string mAddress;  // what curl fetches: URL, or a local path as file://
     bool mIsWeb = false;
     std::string mSourcePath;  // a local source's path; empty for web addresses
-    UniqueFile mFile;
+    UniqueFd mFd;
+    std::optional<TBlockWriter> mWriter;
+    UniqueFd mReadFd;                            // the digest's view of mFd's file
+    std::unique_ptr<TReadBehindDigest> mDigest;  // reads mReadFd: declared after it, so it goes first
+    std::optional<TFileDigestTexts> mWrittenDigest;
+    std::optional<TWrittenFile> mWrittenFile;
     std::uint64_t mReceived = 0;
     bool mBegun = false;
     bool mStopped = false;    // we ended the transfer: cancel, refusal or failure
@@ -556,6 +620,10 @@ void TDownLoadURL::ExecuteTarget()
     mReplyValidator.clear();
     mResumedAt = 0;
     mRangeRefused = false;
+    mWrittenDigest.reset();
+    mWrittenFile.reset();
+    if (!mConnections->multi)
+        throw TransferError("Error downloading URL: " + mURL);
     std::string address = mURL;
     for (int hop = 0;; ++hop) {
         Transfer transfer(*this, *binding, address);
@@ -566,8 +634,11 @@ void TDownLoadURL::ExecuteTarget()
             ~Detach() { mBinding.Detach(); }
         } detach{*binding};
         transfer.Run();
-        if (transfer.FollowTarget().empty())
+        if (transfer.FollowTarget().empty()) {
+            mWrittenDigest = std::move(transfer.WrittenDigest());
+            mWrittenFile = mWrittenDigest ? transfer.WrittenFile() : std::nullopt;
             return;
+        }
         if (hop == kMaxRedirects || binding->Aborted())
             throw TransferError("Error downloading URL: " + mURL);
         address = transfer.FollowTarget();

@@ -12,8 +12,11 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
+#include "components/file_digests.h"
 #include "platform/file_handles.h"
+#include "platform/folder_handle.h"
 #include "transfer/url_download_status.h"
 
 // One transfer attempt failed; another attempt may work. The message is
@@ -64,7 +67,9 @@ public:
         std::function<void(TDownLoadURL& aSender, std::uint64_t aProgress, std::uint64_t aProgressMax,
                            TURLDownloadStatus aStatusCode, const std::string& aStatusText, bool& aCancel)>;
 
-    TDownLoadURL() = default;
+    TDownLoadURL();
+    // Closes the connections kept for later transfers.
+    ~TDownLoadURL();
     TDownLoadURL(const TDownLoadURL&) = delete;
     TDownLoadURL& operator=(const TDownLoadURL&) = delete;
 
@@ -114,13 +119,42 @@ public:
     std::uint64_t ResumedAt() const { return mResumedAt; }
     bool RangeRefused() const { return mRangeRefused; }
 
+    // With this on, the file's digests are computed while it is written, by
+    // reading it back behind the writer; after a successful ExecuteTarget
+    // TakeWrittenDigest gives those of the file as it then stands at Filename.
+    void SetDigestWhileWriting(bool aOn) { mDigestWhileWriting = aOn; }
+    // Once per transfer. Empty after a failed, cancelled or aborted transfer
+    // (the partial digest is thrown away), with the option off, or when the
+    // file at Filename is no longer the one written (swapped, cut or grown
+    // behind our back): the caller then reads the file itself.
+    std::optional<TFileDigestTexts> TakeWrittenDigest()
+    {
+        return std::exchange(mWrittenDigest, std::nullopt);
+    }
+    // The file those digests belong to, as it was when they were taken, for
+    // a caller that opens it in its own way: the digests hold for a file of
+    // this identity and size only. Empty whenever TakeWrittenDigest was.
+    struct TWrittenFile {
+        TFileIdentity identity;
+        std::uint64_t size = 0;
+    };
+    const std::optional<TWrittenFile>& WrittenFile() const { return mWrittenFile; }
+
     // Any thread; null outside a transfer.
     std::shared_ptr<TBinding> Binding() const;
     bool HandlesTarget() const { return true; }
 
 private:
     class Transfer;
+    struct Connections;
     void SetBinding(std::shared_ptr<TBinding> aBinding);
+
+    // Every transfer of this action goes through one curl multi handle, whose
+    // connection cache lets the next file reuse the last one's connection.
+    std::unique_ptr<Connections> mConnections;
+    bool mDigestWhileWriting = false;
+    std::optional<TFileDigestTexts> mWrittenDigest;
+    std::optional<TWrittenFile> mWrittenFile;
 
     std::string mURL;
     std::string mFilename;

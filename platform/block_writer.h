@@ -1,0 +1,35 @@
+#pragma once
+// Writes a stream of pieces of any size to a file descriptor in large blocks:
+// a transfer hands over tens of kilobytes at a time, and each write call to a
+// file costs the same whether it carries 8 KiB or a megabyte.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+class TBlockWriter {
+public:
+    static constexpr std::size_t kBlockSize = 1024 * 1024;
+
+    // aFd is not owned and may have been opened in any way that allows
+    // writing; writing starts at its current offset.
+    explicit TBlockWriter(int aFd) : mFd(aFd) {}
+    TBlockWriter(const TBlockWriter&) = delete;
+    TBlockWriter& operator=(const TBlockWriter&) = delete;
+
+    // False when a write failed; errno tells why and the writer stays failed.
+    bool Append(const void* aData, std::size_t aSize);
+    // Hands every buffered byte to the kernel.
+    bool Flush();
+    // Bytes handed to the kernel so far, so readers of the file may go this far.
+    std::uint64_t Written() const { return mWritten; }
+
+private:
+    bool WriteOut(const std::uint8_t* aData, std::size_t aSize);
+
+    const int mFd;
+    std::unique_ptr<std::uint8_t[]> mBuffer;  // made at the first piece that is kept
+    std::size_t mFill = 0;
+    std::uint64_t mWritten = 0;
+    bool mFailed = false;
+};
