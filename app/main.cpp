@@ -20,6 +20,7 @@ std::atomic<bool> gCancelRequested{false};
 extern "C" void OnStopSignal(int)
 {
     gCancelRequested = true;
+    WakeSilentMode();  // the silent run answers at once, not at its next look
 }
 
 void InstallStopSignals()

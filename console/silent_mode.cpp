@@ -1,13 +1,17 @@
 #include "console/silent_mode.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -26,19 +30,64 @@ namespace {
 
 namespace texts = console_texts;
 
-constexpr std::chrono::milliseconds kPollInterval{100};
+// Only a backstop: the worker's reports, its end and a stop signal each wake
+// the printing thread at once through the wake descriptor.
+constexpr std::chrono::milliseconds kPollInterval{1000};
 constexpr int kDefaultColumns = 80;
+
+// An eventfd that every wake-up writes to; -1 outside a run. A signal handler
+// reaches it through WakeSilentMode, so it is a plain atomic int.
+std::atomic<int> gWakeFd{-1};
+
+void WriteWake(int aFd) noexcept
+{
+    if (aFd < 0)
+        return;
+    const int savedErrno = errno;  // a signal handler must leave errno as it found it
+    const std::uint64_t one = 1;
+    // A full counter (never in practice) still leaves the descriptor readable.
+    [[maybe_unused]] const ssize_t written = ::write(aFd, &one, sizeof one);
+    errno = savedErrno;
+}
+
+// The run's wake descriptor, published for WakeSilentMode while it lives.
+class WakeFd {
+public:
+    WakeFd() : mFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) { gWakeFd.store(mFd); }
+    ~WakeFd()
+    {
+        gWakeFd.store(-1);
+        if (mFd >= 0)
+            ::close(mFd);
+    }
+    WakeFd(const WakeFd&) = delete;
+    WakeFd& operator=(const WakeFd&) = delete;
+
+    void Wake() const noexcept { WriteWake(mFd); }
+    // Waits until woken or aTimeout has passed, and takes the wake-ups.
+    void Wait(std::chrono::milliseconds aTimeout) const noexcept
+    {
+        if (mFd < 0) {
+            std::this_thread::sleep_for(std::min(aTimeout, std::chrono::milliseconds(100)));
+            return;
+        }
+        pollfd wait{mFd, POLLIN, 0};
+        if (::poll(&wait, 1, static_cast<int>(aTimeout.count())) > 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = ::read(mFd, &count, sizeof count);
+        }
+    }
+
+private:
+    const int mFd;
+};
 
 // Receives the worker's reports on the worker thread and hands them to the
 // printing thread; runs the stall timer on a thread of its own.
 class SilentHost : public TWorkerHost {
 public:
     SilentHost() : mTimerThread([this](std::stop_token aStop) { RunStallTimer(aStop); }) {}
-    ~SilentHost() override
-    {
-        mTimerThread.request_stop();
-        mWake.notify_all();
-    }
+    ~SilentHost() override { mTimerThread.request_stop(); }
 
     void SetWorker(ThreadDownloads* aWorker)
     {
@@ -52,8 +101,11 @@ public:
             std::lock_guard lock(mMutex);
             mProgressPosted = true;
         }
-        mWake.notify_all();
+        mWake.Wake();
     }
+
+    // Any thread: ends the printing thread's wait (the worker has ended).
+    void Wake() const noexcept { mWake.Wake(); }
 
     void EnableStallTimer(bool aEnabled) noexcept override
     {
@@ -103,12 +155,20 @@ public:
         return mEarlyEnd;
     }
 
-    // Waits up to aTimeout for a progress message or a report; returns the
-    // reports that arrived and whether progress was posted meanwhile.
-    std::deque<std::string> Wait(std::chrono::milliseconds aTimeout, bool& aProgressPosted)
+    // Waits up to aTimeout for a progress message, a report, the worker's end
+    // or a stop signal, unless aReady already holds; returns the reports that
+    // arrived and whether progress was posted meanwhile.
+    std::deque<std::string> Wait(std::chrono::milliseconds aTimeout, const std::function<bool()>& aReady,
+                                 bool& aProgressPosted)
     {
-        std::unique_lock lock(mMutex);
-        mWake.wait_for(lock, aTimeout, [this] { return mProgressPosted || !mLines.empty(); });
+        bool pending = false;
+        {
+            std::lock_guard lock(mMutex);
+            pending = mProgressPosted || !mLines.empty();
+        }
+        if (!pending && !aReady())
+            mWake.Wait(aTimeout);
+        std::lock_guard lock(mMutex);
         aProgressPosted = mProgressPosted;
         mProgressPosted = false;
         std::deque<std::string> lines;
@@ -125,7 +185,7 @@ private:
         } catch (...) {
             return;  // a lost line only costs the log a line
         }
-        mWake.notify_all();
+        mWake.Wake();
     }
 
     void RunStallTimer(std::stop_token aStop)
@@ -143,7 +203,7 @@ private:
     }
 
     mutable std::mutex mMutex;
-    std::condition_variable mWake;
+    WakeFd mWake;
     std::condition_variable_any mTimerWake;
     bool mProgressPosted = false;
     bool mStallTimerEnabled = false;
@@ -240,13 +300,15 @@ void SilentRun::RunOperation(TWebOperation aOperation, bool aShowProgress)
     mData.SetTerminado(false);
     ThreadDownloads worker(true, mData, mHost, mEnvironment);
     mHost.SetWorker(&worker);
+    worker.SetOnTerminate([this] { mHost.Wake(); });
     worker.Start();
     bool cancelSent = false;
+    const auto ready = [&] { return worker.Finished() || (mCancelRequested && !cancelSent); };
     // Bounded by the worker: every transfer ends by itself, by the stall
     // timer or by the cancel sent below.
     while (!worker.Finished()) {
         bool progressPosted = false;
-        for (const auto& line : mHost.Wait(kPollInterval, progressPosted))
+        for (const auto& line : mHost.Wait(kPollInterval, ready, progressPosted))
             Print(line);
         if (mCancelRequested && !cancelSent) {
             worker.CancelDownload();
@@ -258,7 +320,7 @@ void SilentRun::RunOperation(TWebOperation aOperation, bool aShowProgress)
     worker.WaitFor();
     mHost.SetWorker(nullptr);
     bool progressPosted = false;
-    for (const auto& line : mHost.Wait(std::chrono::milliseconds(0), progressPosted))
+    for (const auto& line : mHost.Wait(std::chrono::milliseconds(0), ready, progressPosted))
         Print(line);
     if (mTerminal && mLineDrawn) {
         mOut << "\r\x1b[K" << std::flush;
@@ -389,6 +451,11 @@ int SilentRun::Run()
 }
 
 }  // namespace
+
+void WakeSilentMode() noexcept
+{
+    WriteWake(gWakeFd.load());
+}
 
 int RunSilent(const TSilentOptions& aOptions, TWorkerEnvironment aEnvironment, std::ostream& aOut,
               bool aTerminal, const std::atomic<bool>& aCancelRequested)

@@ -29,7 +29,9 @@ struct TSilentOptions {
 };
 
 // Runs the whole job on the calling thread's behalf and returns the exit code.
-// aCancelRequested is polled about every 100 ms (signal handlers set it).
+// aCancelRequested is read whenever the run wakes: set it, then call
+// WakeSilentMode for an answer at once (without the call it is seen within a
+// second).
 // aTerminal selects a redrawn one-line progress bar instead of plain lines;
 // it is redrawn whenever the worker reports progress.
 // A newer wizard, when one is offered, is started with the same arguments
@@ -37,3 +39,7 @@ struct TSilentOptions {
 // request meanwhile is passed on to it as SIGTERM.
 int RunSilent(const TSilentOptions& aOptions, TWorkerEnvironment aEnvironment, std::ostream& aOut,
               bool aTerminal, const std::atomic<bool>& aCancelRequested);
+
+// Wakes the running RunSilent, if any. Async-signal-safe: a stop signal's
+// handler sets the cancel flag and then calls this.
+void WakeSilentMode() noexcept;
