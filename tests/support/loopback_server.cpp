@@ -93,7 +93,7 @@ Framing FrameReply(const Reply& aReply, const RequestSeen& aRequest)
                        + std::to_string(total)};
 }
 
-std::string MakeHead(const Reply& aReply, const Framing& aFraming)
+std::string MakeHead(const Reply& aReply, const Framing& aFraming, bool aKeepAlive)
 {
     std::string head =
         "HTTP/1.1 " + std::to_string(aFraming.status) + " " + ReasonPhrase(aFraming.status) + "\r\n";
@@ -113,7 +113,7 @@ std::string MakeHead(const Reply& aReply, const Framing& aFraming)
                                          : aFraming.length;
         head += "Content-Length: " + std::to_string(length) + "\r\n";
     }
-    head += "Connection: close\r\n\r\n";
+    head += aKeepAlive ? "\r\n" : "Connection: close\r\n\r\n";
     return head;
 }
 
@@ -133,6 +133,7 @@ struct LoopbackServer::Connection {
     bool closeAtLimit = true;     // false: stall with the connection open
     std::uint64_t chunkLeft = 0;  // drip: bytes left in the current chunk
     Clock::time_point nextBody;   // drip: when the next chunk may go
+    bool keepAlive = false;       // the connection waits for another request after this reply
 
     bool HeadPending() const { return reply && headSent < head.size(); }
     bool BodyPending() const { return reply && bodySent < bodyLimit; }
@@ -279,7 +280,11 @@ void LoopbackServer::Serve(std::stop_token aStop)
             const Reply& reply = *aConnection.reply;
             const Framing framing = FrameReply(reply, seen);
             const std::uint64_t total = framing.length;
-            aConnection.head = MakeHead(reply, framing);
+            // Only a reply sent whole and with its true length can be
+            // followed by another on the same connection.
+            aConnection.keepAlive = mKeepAlive.load() && reply.sendLength && reply.claimedLength < 0
+                                    && reply.stallAfter == Reply::npos && reply.dropAfter == Reply::npos;
+            aConnection.head = MakeHead(reply, framing, aConnection.keepAlive);
             aConnection.bodyStart = framing.start;
             const bool stalls = reply.stallAfter < total && reply.stallAfter <= reply.dropAfter;
             aConnection.bodyLimit = std::min<std::uint64_t>({total, reply.stallAfter, reply.dropAfter});
@@ -337,6 +342,12 @@ void LoopbackServer::Serve(std::stop_token aStop)
             }
         }
         if (!aConnection.HeadPending() && !aConnection.BodyPending() && aConnection.closeAtLimit) {
+            if (aConnection.keepAlive) {
+                const int fd = aConnection.fd;
+                aConnection = Connection{};  // ready for the next request
+                aConnection.fd = fd;
+                return;
+            }
             shutdown(aConnection.fd, SHUT_WR);
             aConnection.closed = true;
         }
@@ -380,6 +391,7 @@ void LoopbackServer::Serve(std::stop_token aStop)
                     break;
                 auto connection = std::make_unique<Connection>();
                 connection->fd = fd;
+                ++mConnectionCount;
                 connections.push_back(std::move(connection));
             }
         }

@@ -4,7 +4,9 @@
 //
 // It listens on 127.0.0.1 only, on a port the kernel picks, and serves every
 // connection from one thread of its own with poll(). Each connection carries
-// one request and ends with "Connection: close". A path without a route gets
+// one request and ends with "Connection: close", unless SetKeepAlive(true):
+// then a reply with its true Content-Length leaves the connection open for
+// the next request. A path without a route gets
 // 404. A client that goes away mid-reply is dropped quietly. The destructor
 // stops the thread at once, also while a stalled reply is pending.
 //
@@ -80,6 +82,9 @@ public:
     std::vector<RequestSeen> Requests() const;  // in order of arrival
     // Body bytes handed to the kernel for aPath, over every request so far.
     std::uint64_t BodyBytesSent(const std::string& aPath) const;
+    void SetKeepAlive(bool aKeepAlive) { mKeepAlive = aKeepAlive; }
+    // Connections accepted so far.
+    std::size_t ConnectionCount() const { return mConnectionCount.load(); }
 
 private:
     struct Route {
@@ -100,5 +105,7 @@ private:
     std::map<std::string, Route> mRoutes;
     std::vector<RequestSeen> mRequests;
     std::map<std::string, std::uint64_t> mBodyBytes;
+    std::atomic<bool> mKeepAlive{false};
+    std::atomic<std::size_t> mConnectionCount{0};
     std::jthread mThread;  // last: starts after everything above exists
 };
