@@ -59,6 +59,18 @@ TEST_F(EngineFlow, ThreeGoodFilesAreFetchedVerifiedAndCounted)
     EXPECT_FALSE(mHost.mStallTimerEnabled.load());
 }
 
+TEST_F(EngineFlow, TheWholeReleaseComesOverOneConnection)
+{
+    mServer.SetKeepAlive(true);
+    ServeInfo(ReleaseInfo(kThreeFiles));
+    ConfigureAndDownload();
+    ASSERT_TRUE(mData.Result());
+    for (const auto& file : kThreeFiles)
+        EXPECT_EQ(ReadFile(Dest() / file.name), file.body) << file.name;
+    // One for the configuration's info file, one for every listed file.
+    EXPECT_EQ(mServer.ConnectionCount(), 2u);
+}
+
 TEST_F(EngineFlow, BadChecksumCostsThreeTransfersAndStopsTheRun)
 {
     std::string info = ReleaseInfo(kThreeFiles);
