@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
+#ifdef DOWNLOADER_WINDOW_BY_EXEC
+#include "app/window_program.h"
+#else
 #include "app/wizard_window.h"
+#endif
 #include "console/silent_mode.h"
 #include "engine/thread_downloads.h"
 #include "transfer/curl_global.h"
@@ -125,10 +129,16 @@ int main(int argc, char** argv)
         return 0;
     }
 
+#ifdef DOWNLOADER_WINDOW_BY_EXEC
+    if (!line.silent)
+        return ExecWindowProgram(argv);
+#endif
     const CurlGlobal curl;
     TWorkerEnvironment environment = TWorkerEnvironment::FromProcess(line.release, line.options.arguments);
+#ifndef DOWNLOADER_WINDOW_BY_EXEC
     if (!line.silent)
         return RunWizardWindow(argc, argv, std::move(environment));
+#endif
 
     InstallStopSignals();
     return RunSilent(line.options, std::move(environment), std::cerr, isatty(STDERR_FILENO) == 1,
