@@ -74,7 +74,7 @@ template <typename THandler> void TfrmMain::Guarded(THandler&& aHandler)
                      QString::fromUtf8(error.what()));
     } catch (...) {
         mMessageSink(this, TMessageKind::Error, QLatin1String(strings::kDownloader),
-                     QStringLiteral("unexpected error"));
+                     QLatin1String(strings::kUnexpectedError));
     }
 }
 

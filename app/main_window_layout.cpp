@@ -133,7 +133,8 @@ QWidget* AddPage(QStackedWidget* aControl, const char* aName)
 
 QLabel* AddPercentLabel(QWidget* aPage, const char* aName, int aY)
 {
-    auto* label = AddLabel(aPage, aName, QStringLiteral("999.99 %"), QRect(89, aY, 48, kLineHeight));
+    auto* label =
+        AddLabel(aPage, aName, QLatin1String(strings::kSharePlaceholder), QRect(89, aY, 48, kLineHeight));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return label;
 }
@@ -142,7 +143,7 @@ QLabel* AddTimeLeftLabel(QWidget* aPage, const char* aName, int aY)
 {
     // Right edge as laid out (315 + 122); wider to the left for long separators and fonts.
     auto* label =
-        AddLabel(aPage, aName, QStringLiteral("Estimated Time Left 00:00:00"), QRect(437 - 220, aY, 220, 13));
+        AddLabel(aPage, aName, QLatin1String(strings::kTimeLeftPlaceholder), QRect(437 - 220, aY, 220, 13));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QFont small = label->font();
     small.setPointSizeF(7.0);
@@ -188,45 +189,42 @@ void TfrmMain::BuildLayout()
     // Page 0: connecting.
     QWidget* page = AddPage(PC, "tbConectando");
     AniConectando = AddPicture(page, "AniConectando", TArtKind::Connecting);
-    AddLine(page, "Label8", QStringLiteral("Connecting..."), 16, true);
-    AddLine(page, "Label9", QStringLiteral("Please wait while Downloader connects to download server"), 34);
+    AddLine(page, "Label8", QLatin1String(strings::kConnectingHeading), 16, true);
+    AddLine(page, "Label9", QLatin1String(strings::kConnectingWait), 34);
     lblAutoUpdate = AddLine(page, "lblAutoUpdate", QString(), 50);
     QWidget* bar = new TButtonBar(page);
-    btCancelExit3 = AddRightButton(bar, "btCancelExit3", QStringLiteral("&Cancel"));
+    btCancelExit3 = AddRightButton(bar, "btCancelExit3", QLatin1String(strings::kCancelButton));
     mCancelButtons[tbConectando] = btCancelExit3;
 
     // Page 1: not connected.
     page = AddPage(PC, "tbNoConectado");
     AddPicture(page, "Image3", TArtKind::NotConnected);
-    AddLine(page, "Label10", QStringLiteral("Not Connected."), 16, true);
-    AddLine(page, "Label11", QStringLiteral("Connection to download server failed. Possible causes include:"),
-            34);
-    AddLine(page, "Label12", QStringLiteral("- Internet connection not available"), 50);
-    AddLine(page, "Label13", QStringLiteral("- Download Server problems"), 66);
-    AddLine(page, "Label14", QStringLiteral("- Transitory internet conditions"), 82);
+    AddLine(page, "Label10", QLatin1String(strings::kNotConnectedHeading), 16, true);
+    AddLine(page, "Label11", QLatin1String(strings::kNotConnectedCauses), 34);
+    AddLine(page, "Label12", QLatin1String(strings::kCauseNoInternet), 50);
+    AddLine(page, "Label13", QLatin1String(strings::kCauseServerProblems), 66);
+    AddLine(page, "Label14", QLatin1String(strings::kCauseTransitory), 82);
     bar = new TButtonBar(page);
-    btRetry = AddLeftButton(bar, "btRetry", QStringLiteral("Retry"));
-    btCancelExit2 = AddRightButton(bar, "btCancelExit2", QStringLiteral("&Cancel"));
+    btRetry = AddLeftButton(bar, "btRetry", QLatin1String(strings::kRetryButton));
+    btCancelExit2 = AddRightButton(bar, "btCancelExit2", QLatin1String(strings::kCancelButton));
     mDefaultButtons[tbNoConectado] = btRetry;
     mCancelButtons[tbNoConectado] = btCancelExit2;
 
     // Page 2: destination.
     page = AddPage(PC, "tbDestino");
     AddPicture(page, "Image4", TArtKind::Connected);
-    AddLine(page, "Label7", QStringLiteral("Download ready to start."), 16, true);
-    lblLineInfo1 = AddLine(page, "lblLineInfo1", QStringLiteral("Loomwright Ver 8.10"), 34);
+    AddLine(page, "Label7", QLatin1String(strings::kReadyHeading), 16, true);
+    lblLineInfo1 = AddLine(page, "lblLineInfo1", QLatin1String(strings::kLineInfoPlaceholder), 34);
     lblInfoLink = new THyperlinkLabel(page);
     lblInfoLink->setObjectName(QStringLiteral("lblInfoLink"));
-    lblInfoLink->setText(QStringLiteral("Version Information"));
+    lblInfoLink->setText(QLatin1String(strings::kInfoLinkPlaceholder));
     lblInfoLink->setGeometry(78, 47, 347, kLineHeight);
     lblInfoLink->setIndent(2);
     lblLink = AddLabel(page, "lblLink", QString(), QRect(75, 50, 10, kLineHeight));
     lblLink->hide();
-    lblInfoSize =
-        AddLine(page, "lblInfoSize",
-                QStringLiteral("23 Files - 317 Mb total size - Estimated 1h 40' (ADSL - Cable)"), 66);
+    lblInfoSize = AddLine(page, "lblInfoSize", QLatin1String(strings::kInfoSizePlaceholder), 66);
     QLabel* destination =
-        AddLabel(page, "Label1", QStringLiteral("Destination:"), QRect(13, 97, 64, kLineHeight));
+        AddLabel(page, "Label1", QLatin1String(strings::kDestinationLabel), QRect(13, 97, 64, kLineHeight));
     // Laid out for a narrow font; a wider desktop font moves the edit, never the label's text.
     const int editLeft =
         std::max(78, 13 + destination->fontMetrics().horizontalAdvance(destination->text()) + 4);
@@ -234,14 +232,14 @@ void TfrmMain::BuildLayout()
     txtFolder = new QLineEdit(page);
     txtFolder->setObjectName(QStringLiteral("txtFolder"));
     txtFolder->setGeometry(editLeft, 94, 401 - editLeft, 21);
-    btBrowse = new QPushButton(QStringLiteral("..."), page);
+    btBrowse = new QPushButton(QLatin1String(strings::kBrowseButton), page);
     btBrowse->setObjectName(QStringLiteral("btBrowse"));
     btBrowse->setGeometry(402, 93, 23, 23);
     btBrowse->setAutoDefault(false);
     bar = new TButtonBar(page);
-    btDownload = AddLeftButton(bar, "btDownload", QStringLiteral("Start"));
+    btDownload = AddLeftButton(bar, "btDownload", QLatin1String(strings::kStartButton));
     btDownload->setEnabled(false);
-    btExit = AddRightButton(bar, "btExit", QStringLiteral("&Cancel"));
+    btExit = AddRightButton(bar, "btExit", QLatin1String(strings::kCancelButton));
     mDefaultButtons[tbDestino] = btDownload;
     mCancelButtons[tbDestino] = btExit;
     setTabOrder(lblInfoLink, txtFolder);
@@ -252,15 +250,16 @@ void TfrmMain::BuildLayout()
     // Page 3: download.
     page = AddPage(PC, "tbDownload");
     AniDownloading = AddPicture(page, "AniDownloading", TArtKind::Downloading);
-    AddLine(page, "Label2", QStringLiteral("Downloading files..."), 16, true);
-    lblFile = AddLabel(page, "lblFile", QStringLiteral("data1.cab"), QRect(80, 34, 357, kLineHeight));
+    AddLine(page, "Label2", QLatin1String(strings::kDownloadingHeading), 16, true);
+    lblFile =
+        AddLabel(page, "lblFile", QLatin1String(strings::kFilePlaceholder), QRect(80, 34, 357, kLineHeight));
     QLabel* currentFile =
-        AddLabel(page, "Label15", QStringLiteral("Current file"), QRect(5, 60, 84, kLineHeight));
+        AddLabel(page, "Label15", QLatin1String(strings::kCurrentFileLabel), QRect(5, 60, 84, kLineHeight));
     edNumber = AddPercentLabel(page, "edNumber", 60);
     pbFile = AddProgressBar(page, "pbFile", 59);
     edNumberLeft = AddTimeLeftLabel(page, "edNumberLeft", 78);
     QLabel* totalDownload =
-        AddLabel(page, "Label16", QStringLiteral("Total download"), QRect(5, 93, 84, kLineHeight));
+        AddLabel(page, "Label16", QLatin1String(strings::kTotalDownloadLabel), QRect(5, 93, 84, kLineHeight));
     edTotal = AddPercentLabel(page, "edTotal", 93);
     pbAll = AddProgressBar(page, "pbAll", 92);
     edTotalLeft = AddTimeLeftLabel(page, "edTotalLeft", 110);
@@ -271,7 +270,8 @@ void TfrmMain::BuildLayout()
         const int captionWidth = std::max(metrics.horizontalAdvance(currentFile->text()),
                                           metrics.horizontalAdvance(totalDownload->text()))
                                  + 4;
-        const int percentWidth = std::max(48, metrics.horizontalAdvance(QStringLiteral("100.00 %")) + 2);
+        const int percentWidth =
+            std::max(48, metrics.horizontalAdvance(QLatin1String(strings::kWidestShare)) + 2);
         const int percentLeft = std::max(89, 5 + captionWidth);
         const int barLeft = std::max(140, percentLeft + percentWidth + 3);
         for (QLabel* caption : {currentFile, totalDownload})
@@ -282,35 +282,32 @@ void TfrmMain::BuildLayout()
             bar->setGeometry(barLeft, bar->y(), 437 - barLeft, bar->height());
     }
     bar = new TButtonBar(page);
-    btCancel = AddButton(bar, "btCancel", QStringLiteral("&Cancel"), 136, 5);
+    btCancel = AddButton(bar, "btCancel", QLatin1String(strings::kCancelButton), 136, 5);
     mCancelButtons[tbDownload] = btCancel;
 
     // Page 4: interrupted.
     page = AddPage(PC, "tbInterrupted");
     AddPicture(page, "Image2", TArtKind::NotConnected);
-    AddLine(page, "Label4", QStringLiteral("Download interrupted."), 16, true);
-    lblConnectionProblem = AddLine(page, "lblConnectionProblem",
-                                   QStringLiteral("Download process stopped due a connection problem."), 34);
-    AddLine(page, "Label6", QStringLiteral("Please press Retry to resume the process."), 50);
-    AddLine(page, "Label17", QStringLiteral("Files already downloaded will be preserved."), 66);
+    AddLine(page, "Label4", QLatin1String(strings::kInterruptedHeading), 16, true);
+    lblConnectionProblem =
+        AddLine(page, "lblConnectionProblem", QLatin1String(strings::kConnectionProblem), 34);
+    AddLine(page, "Label6", QLatin1String(strings::kPressRetry), 50);
+    AddLine(page, "Label17", QLatin1String(strings::kFilesPreserved), 66);
     bar = new TButtonBar(page);
-    btRetryDown = AddLeftButton(bar, "btRetryDown", QStringLiteral("Retry"));
-    btCancelExit = AddRightButton(bar, "btCancelExit", QStringLiteral("&Cancel"));
+    btRetryDown = AddLeftButton(bar, "btRetryDown", QLatin1String(strings::kRetryButton));
+    btCancelExit = AddRightButton(bar, "btCancelExit", QLatin1String(strings::kCancelButton));
     mDefaultButtons[tbInterrupted] = btRetryDown;
     mCancelButtons[tbInterrupted] = btCancelExit;
 
     // Page 5: install.
     page = AddPage(PC, "tbInstalar");
     AddPicture(page, "Image1", TArtKind::Completed);
-    AddLine(page, "Label3", QStringLiteral("Download Completed."), 16, true);
-    lblEnd1 =
-        AddLine(page, "lblEnd1", QStringLiteral("Please, click Install to start installation now."), 34);
-    lblEnd2 = AddLine(
-        page, "lblEnd2",
-        QStringLiteral("You can run the installation later running Setup.exe in destination folder."), 50);
+    AddLine(page, "Label3", QLatin1String(strings::kCompletedHeading), 16, true);
+    lblEnd1 = AddLine(page, "lblEnd1", QLatin1String(strings::kEnd1Placeholder), 34);
+    lblEnd2 = AddLine(page, "lblEnd2", QLatin1String(strings::kEnd2Placeholder), 50);
     bar = new TButtonBar(page);
-    btInstall = AddButton(bar, "btInstall", QStringLiteral("&Install"), 57, 6, 80);
-    btExit2 = AddRightButton(bar, "btExit2", QStringLiteral("&Close"));
+    btInstall = AddButton(bar, "btInstall", QLatin1String(strings::kInstallButton), 57, 6, 80);
+    btExit2 = AddRightButton(bar, "btExit2", QLatin1String(strings::kCloseButton));
     mDefaultButtons[tbInstalar] = btInstall;
     mCancelButtons[tbInstalar] = btExit2;
 

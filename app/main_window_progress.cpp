@@ -53,7 +53,7 @@ void TfrmMain::UpdateProgress(QObject*)
     ApplyBar(pbFile, ScaleForBar(static_cast<double>(progress), static_cast<double>(progressMax)));
     lblFile->setText(QString::fromStdString(data.ArchivoDown()));
     if (progress == 0)
-        edNumber->setText(QStringLiteral("0 %"));
+        edNumber->setText(QLatin1String(strings::kNoShareYet));
     else if (progressMax == 0)
         edNumber->clear();  // the length was not announced: no share to show
     else
@@ -63,7 +63,7 @@ void TfrmMain::UpdateProgress(QObject*)
     const double accumulated = data.Acumulado();
     const double size = data.Size();
     if (data.Number() < 1) {
-        edTotal->setText(QStringLiteral("0 %"));
+        edTotal->setText(QLatin1String(strings::kNoShareYet));
         ApplyBar(pbAll, ScaleForBar(data.Number(), data.Total()));
     } else {
         if (size > 0)
@@ -77,7 +77,7 @@ void TfrmMain::UpdateProgress(QObject*)
         TaskbarProgress->SetProgressValue(static_cast<std::uint64_t>(std::max(pbAll->value(), 0)));
     }
 
-    QString caption = QLatin1String(strings::kDownloading) + QStringLiteral("...");
+    QString caption = QLatin1String(strings::kDownloading) + QLatin1String(strings::kDownloadingCaptionEnd);
     if (!edTotal->text().isEmpty())
         caption += u' ' + edTotal->text();
     setWindowTitle(caption);
