@@ -311,6 +311,15 @@ std::string DigestToHex(const TSHA1Digest& aDigest)
     return text;
 }
 
+std::string Sha1Hex(std::string_view aBytes)
+{
+    TSHA1Hasher hasher;
+    hasher.HashStringA(aBytes);
+    TSHA1Digest digest;
+    hasher.GetDigest(digest);
+    return DigestToHex(digest);
+}
+
 std::string FileSha1Hex(const std::string& aFileName)
 {
     TSHA1Hasher hasher;

@@ -103,6 +103,9 @@ private:
 // 40 upper-case hexadecimal digits, two per byte in order.
 std::string DigestToHex(const TSHA1Digest& aDigest);
 
+// DigestToHex of the SHA-1 of aBytes.
+std::string Sha1Hex(std::string_view aBytes);
+
 // DigestToHex of the file's SHA-1; throws as HashFile does.
 std::string FileSha1Hex(const std::string& aFileName);
 // The same for an open file; aName names it in an error.

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-// The number of a version text such as "3.01" (301): the dots dropped, then
+// The number of a version text such as "2.15" (215): the dots dropped, then
 // read as a whole number, with a sign, "$" or "0x" for hex, and leading
 // blanks allowed. Throws std::invalid_argument when that is not a whole
 // number that fits.

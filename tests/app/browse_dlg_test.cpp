@@ -5,9 +5,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QPushButton>
-#include <QTemporaryDir>
 
 #include "components/browse_dlg.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -49,11 +49,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, BrowseFlagWord, ::testing::ValuesIn(kFlagCases),
 
 class BrowseDialog : public ::testing::Test {
 protected:
-    QTemporaryDir mRoot;
+    ScratchFolder mScratch;
+    const QString mRoot = QString::fromStdString(mScratch.Path().string());
     QString Folder(const QString& aName)
     {
-        QDir(mRoot.path()).mkpath(aName);
-        return QDir::cleanPath(mRoot.path() + "/" + aName);
+        QDir(mRoot).mkpath(aName);
+        return QDir::cleanPath(mRoot + "/" + aName);
     }
     TBrowseDlg mDialog;
 };
@@ -166,7 +167,7 @@ TEST_F(BrowseDialog, InstructionLineKeepsQtsOwnDialogSoItIsShown)
 TEST_F(BrowseDialog, TypedNameThatIsNoFolderStaysOpenOnlyWhenTheHandlerAllows)
 {
     mDialog.SetOptions({boValidate});
-    mDialog.SetInitialDir(mRoot.path());
+    mDialog.SetInitialDir(mRoot);
     const auto typeMissingAndAccept = [this](bool& aStillOpen) {
         mDialog.SetExecHook([&aStillOpen](QFileDialog& aDialog) {
             aDialog.show();

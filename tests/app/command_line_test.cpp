@@ -2,14 +2,15 @@
 
 #include <sys/wait.h>
 
-#include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
-#include <thread>
 
+#include "console/silent_mode.h"
 #include "downloader_version.h"
-#include "tests/support/sandbox.h"
+#include "tests/support/eventually.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/versions.h"
 
 namespace {
 
@@ -20,16 +21,21 @@ struct CommandCase {
     std::string output;  // a text the output must hold
 };
 
+constexpr int kDone = static_cast<int>(TSilentExit::Done);
+constexpr int kUsage = static_cast<int>(TSilentExit::Usage);
+constexpr int kNoWindow = 1;  // the window's own failure to start
+
 const CommandCase kCommandCases[] = {
-    {"unknown_option", "--frobnicate", 1, "unknown option --frobnicate"},
-    {"dest_needs_silent", "--dest /tmp/x", 1, "--dest, --install and --resume go with --silent"},
-    {"resume_needs_silent", "--resume", 1, "--dest, --install and --resume go with --silent"},
-    {"dest_needs_a_folder", "--silent --dest", 1, "--dest needs a folder"},
-    {"version", "--version", 0, "downloader " + std::string(kDownloaderVersion)},
-    {"help", "--help", 0, "--silent"},
-    {"no_display", "", 1, "--silent"},
-    {"silent_without_info_address", "--silent --dest DEST", 2, "not connected"},
-    {"double_dash_ends_the_options", "-- --help", 1, "cannot open a display"},
+    {"unknown_option", "--frobnicate", kUsage, "unknown option --frobnicate"},
+    {"dest_needs_silent", "--dest /tmp/x", kUsage, "--dest, --install and --resume go with --silent"},
+    {"resume_needs_silent", "--resume", kUsage, "--dest, --install and --resume go with --silent"},
+    {"dest_needs_a_folder", "--silent --dest", kUsage, "--dest needs a folder"},
+    {"version", "--version", kDone, "downloader " + std::string(kDownloaderVersion)},
+    {"help", "--help", kDone, "--silent"},
+    {"no_display", "", kNoWindow, "--silent"},
+    {"silent_without_info_address", "--silent --dest DEST", static_cast<int>(TSilentExit::NotConnected),
+     "not connected"},
+    {"double_dash_ends_the_options", "-- --help", kNoWindow, "cannot open a display"},
 };
 
 void PrintTo(const CommandCase& aCase, std::ostream* aOut)
@@ -65,11 +71,10 @@ class CommandLine : public ::testing::TestWithParam<CommandCase> {};
 
 TEST_P(CommandLine, ExitsWithItsCodeAndSaysWhy)
 {
-    const auto root = EnterSandbox("command");
+    const ScratchHome scratch;
     std::string output;
-    EXPECT_EQ(RunProgram(root, GetParam(), output), GetParam().exitCode) << output;
+    EXPECT_EQ(RunProgram(scratch.Root(), GetParam(), output), GetParam().exitCode) << output;
     EXPECT_NE(output.find(GetParam().output), std::string::npos) << output;
-    std::filesystem::remove_all(root);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CommandLine, ::testing::ValuesIn(kCommandCases),
@@ -80,29 +85,29 @@ INSTANTIATE_TEST_SUITE_P(Cases, CommandLine, ::testing::ValuesIn(kCommandCases),
 // number is what tells the newer wizard which release to fetch.
 TEST(WindowMode, NewerWizardGetsOurArgumentsAndOne)
 {
-    const auto root = EnterSandbox("window-newer");
+    const ScratchHome scratch;
+    const auto& root = scratch.Root();
     const auto marker = root / "arguments";
     std::filesystem::create_directories(root / "wiz");
-    std::ofstream(root / "wiz" / "downloader-new")
-        << "#!/bin/sh\necho \"$*\" > '" << marker.string() << "'\n";
-    std::ofstream(root / "info.ini") << "[General]\nVersion=99.0\nDownloader=downloader-new\nPath="
-                                     << (root / "wiz").string() << "\n";
+    WriteFileBytes(root / "wiz" / "downloader-new", "#!/bin/sh\necho \"$*\" > '" + marker.string() + "'\n");
+    WriteFileBytes(root / "info.ini", "[General]\nVersion=" + NewerVersion()
+                                          + "\nDownloader=downloader-new\nPath=" + (root / "wiz").string()
+                                          + "\n");
     std::filesystem::create_directories(root / "config" / "Corvane");
-    std::ofstream(root / "config" / "Corvane" / "user.reg")
-        << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\n"
-        << "\"INIConfig\"=\"" << (root / "info.ini").string() << "\"\n";
+    WriteFileBytes(
+        root / "config" / "Corvane" / "user.reg",
+        "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\n"
+        "\"INIConfig\"=\""
+            + (root / "info.ini").string() + "\"\n");
 
     std::string output;
     EXPECT_EQ(RunProgram(root, {"window", "7 extra", 0, ""}, output, "QT_QPA_PLATFORM=offscreen"), 0)
         << output;
+    // The newer wizard runs on its own: wait for its mark.
     std::string arguments;
-    // The newer wizard runs on its own: wait at most 10 s for its mark.
-    for (int turn = 0; turn < 1000 && arguments.empty(); ++turn) {
-        std::ifstream in(marker);
-        std::getline(in, arguments);
-        if (arguments.empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(arguments, "7 extra 1") << output;
-    std::filesystem::remove_all(root);
+    EXPECT_TRUE(Eventually([&] {
+        arguments = ReadFileBytes(marker);
+        return !arguments.empty();
+    }));
+    EXPECT_EQ(arguments, "7 extra 1\n") << output;
 }

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -271,24 +273,14 @@ TEST(Sha1Hasher, FailedStreamReadEndsWithTheBytesReadBeforeIt)
 
 class Sha1FileTest : public ::testing::Test {
 protected:
-    std::filesystem::path mDir = MakeDir();
-
-    void TearDown() override { std::filesystem::remove_all(mDir); }
+    ScratchFolder mScratch;
+    const std::filesystem::path mDir = mScratch.Path();
 
     std::filesystem::path Write(const std::string& aName, const std::string& aContent)
     {
         const std::filesystem::path path = mDir / aName;
-        std::ofstream(path, std::ios::binary) << aContent;
+        WriteFileBytes(path, aContent);
         return path;
-    }
-
-private:
-    static std::filesystem::path MakeDir()
-    {
-        const std::filesystem::path dir = std::filesystem::path(::testing::TempDir())
-                                          / ("sha1_test_" + std::to_string(std::random_device{}()));
-        std::filesystem::create_directories(dir);
-        return dir;
     }
 };
 
@@ -297,6 +289,15 @@ TEST_F(Sha1FileTest, EmptyFileGivesTheEmptyDigest)
     TSHA1Hasher hasher;
     hasher.HashFile(Write("empty.bin", "").string());
     EXPECT_EQ(HasherHex(hasher), "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709");
+}
+
+TEST_F(Sha1FileTest, BytesAndFileGiveTheSameText)
+{
+    std::mt19937 random(5);
+    const std::string content = RandomBytes(random, kHashReadBlockSize + 77);
+    EXPECT_EQ(Sha1Hex("abc"), "A9993E364706816ABA3E25717850C26C9CD0D89D");
+    EXPECT_EQ(Sha1Hex(content), OpenSslHex(content));
+    EXPECT_EQ(FileSha1Hex(Write("content.bin", content).string()), Sha1Hex(content));
 }
 
 TEST_F(Sha1FileTest, FileLongerThanOneReadIsHashedWhole)

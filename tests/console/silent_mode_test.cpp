@@ -16,7 +16,9 @@
 
 #include "console/progress_line.h"
 #include "console/silent_mode.h"
-#include "tests/engine/engine_test_support.h"
+#include "tests/support/engine_sandbox.h"
+#include "tests/support/eventually.h"
+#include "tests/support/versions.h"
 
 class SilentMode : public EngineSandbox {
 protected:
@@ -38,6 +40,11 @@ protected:
 };
 
 namespace {
+
+constexpr int Exit(TSilentExit aCode)
+{
+    return static_cast<int>(aCode);
+}
 
 std::size_t Utf8Characters(const std::string& aText)
 {
@@ -62,35 +69,36 @@ TEST_F(SilentMode, ExitCodesTellHowTheRunEnded)
     mServer.SetRoute("/rel/a.bin", {.body = good});
     const std::string info = "[Downloads]\nPath=" + mServer.Url("/rel") + "\nFile1=a.bin\n[Checksum]\nFile1=";
 
-    EXPECT_EQ(RunSilentTo(Dest().string()), 2) << "no info address";
+    EXPECT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::NotConnected)) << "no info address";
 
-    ServeInfo(info + Sha1Text(good) + "\n");
-    EXPECT_EQ(RunSilentTo(Dest().string()), 0) << mLog.str();
-    EXPECT_EQ(ReadFile(Dest() / "a.bin"), good);
+    ServeInfo(info + Sha1Hex(good) + "\n");
+    EXPECT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::Done)) << mLog.str();
+    EXPECT_EQ(ReadFileBytes(Dest() / "a.bin"), good);
 
-    std::ofstream(mRoot / "plain-file") << "x";
-    EXPECT_EQ(RunSilentTo((mRoot / "plain-file" / "sub").string()), 5) << "folder under a file";
+    WriteFileBytes(mRoot / "plain-file", "x");
+    EXPECT_EQ(RunSilentTo((mRoot / "plain-file" / "sub").string()), Exit(TSilentExit::DestinationUnusable))
+        << "folder under a file";
 
     ServeInfo(info + std::string(40, '0') + "\n");
-    EXPECT_EQ(RunSilentTo(Dest().string()), 3) << "bad checksum";
+    EXPECT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::DownloadFailed)) << "bad checksum";
     EXPECT_NE(mLog.str().find("attempt 3 of a.bin failed: checksum mismatch for a.bin"), std::string::npos);
 
-    EXPECT_EQ(RunSilentTo(Dest().string(), true), 4) << "cancelled";
+    EXPECT_EQ(RunSilentTo(Dest().string(), true), Exit(TSilentExit::Cancelled)) << "cancelled";
 }
 
 TEST_F(SilentMode, ResumeOptionSkipsVerifiedFilesOfAReleaseThatDoesNotAsk)
 {
     const std::string good = "payload";
     mServer.SetRoute("/rel/a.bin", {.body = good});
-    ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\nFile1=a.bin\n[Checksum]\nFile1=" + Sha1Text(good)
+    ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\nFile1=a.bin\n[Checksum]\nFile1=" + Sha1Hex(good)
               + "\n");
-    ASSERT_EQ(RunSilentTo(Dest().string()), 0) << mLog.str();
+    ASSERT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::Done)) << mLog.str();
     ASSERT_EQ(mServer.RequestCount("/rel/a.bin"), 1u);
     mResume = true;
-    EXPECT_EQ(RunSilentTo(Dest().string()), 0) << mLog.str();
+    EXPECT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::Done)) << mLog.str();
     EXPECT_EQ(mServer.RequestCount("/rel/a.bin"), 1u) << "skipped";
     mResume = false;
-    EXPECT_EQ(RunSilentTo(Dest().string()), 0) << mLog.str();
+    EXPECT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::Done)) << mLog.str();
     EXPECT_EQ(mServer.RequestCount("/rel/a.bin"), 2u) << "fetched again";
 }
 
@@ -99,23 +107,24 @@ TEST_F(SilentMode, NewerWizardRunsInsteadAndItsExitCodeIsOurs)
     const std::string marker = (mRoot / "child-env").string();
     mServer.SetRoute("/wiz/downloader", {.body = "#!/bin/sh\necho \"$DOWNLOADER_SELF_UPDATED $*\" > '"
                                                  + marker + "'\nexit 7\n"});
-    ServeInfo("[General]\nVersion=3.02\nDownloader=downloader\nPath=" + mServer.Url("/wiz") + "\n");
-    mEnvironment.shellOpen = nullptr;  // the real launcher: the served script runs
-    EXPECT_EQ(RunSilentTo(Dest().string()), 7) << mLog.str();
-    EXPECT_EQ(ReadFile(marker), "1 --silent --dest " + Dest().string() + " 1\n");
+    ServeInfo("[General]\nVersion=" + NewerVersion() + "\nDownloader=downloader\nPath=" + mServer.Url("/wiz")
+              + "\n");
+    mEnvironment.shellOpen = nullptr;                          // the real launcher: the served script runs
+    EXPECT_EQ(RunSilentTo(Dest().string()), 7) << mLog.str();  // the newer wizard's own
+    EXPECT_EQ(ReadFileBytes(marker), "1 --silent --dest " + Dest().string() + " 1\n");
 }
 
 TEST_F(SilentMode, CancelDuringTheNewerWizardStopsIt)
 {
     const std::string ready = (mRoot / "wizard-running").string();
     mServer.SetRoute("/wiz/downloader", {.body = "#!/bin/sh\ntouch '" + ready + "'\nexec sleep 30\n"});
-    ServeInfo("[General]\nVersion=3.02\nDownloader=downloader\nPath=" + mServer.Url("/wiz") + "\n");
+    ServeInfo("[General]\nVersion=" + NewerVersion() + "\nDownloader=downloader\nPath=" + mServer.Url("/wiz")
+              + "\n");
     mEnvironment.shellOpen = nullptr;  // the real launcher: the served script runs
     std::chrono::steady_clock::time_point cancelAt;
     std::jthread signaller([&] {
         // Set even when the wizard never starts, so the run cannot hang.
-        for (int turn = 0; turn < 1000 && !std::filesystem::exists(ready); ++turn)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        Eventually([&] { return std::filesystem::exists(ready); });
         cancelAt = std::chrono::steady_clock::now();
         mCancel = true;
     });
@@ -130,12 +139,12 @@ TEST_F(SilentMode, MissingInfoAddressNamesTheSourceThatFailed)
 {
     mServer.SetRoute("/svc", {.body = ""});
     mServer.SetRoute("/svc?INFOFILE=7", {.body = ""});
-    RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Corvane\\Downloader", "URLConfig", mServer.Url("/svc"));
+    SetSetting("URLConfig", mServer.Url("/svc"));
     const auto runWith = [this](const std::string& aRelease, const std::string& aEmbedded) {
         mEnvironment.firstArgument = aRelease;
         mEnvironment.embeddedURL = [aEmbedded] { return aEmbedded; };
         mLog.str("");
-        EXPECT_EQ(RunSilentTo(Dest().string()), 2);
+        EXPECT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::NotConnected));
         return mLog.str();
     };
     EXPECT_NE(
@@ -155,7 +164,7 @@ TEST_F(SilentMode, TerminalProgressLinesFitTheWidth)
 {
     const std::string name = std::string(40, 'x') + "-long-name.bin";
     ServeInfo(ReleaseInfo({{name, std::string(300000, 'x')}}));
-    ASSERT_EQ(RunSilentTo(Dest().string(), false, false, 40), 0) << mLog.str();
+    ASSERT_EQ(RunSilentTo(Dest().string(), false, false, 40), Exit(TSilentExit::Done)) << mLog.str();
     const std::string out = mLog.str();
     int drawn = 0;
     for (std::size_t at = out.find("\r\x1b[K"); at != std::string::npos; at = out.find("\r\x1b[K", at + 1)) {
@@ -181,7 +190,8 @@ TEST_F(SilentMode, ServerTextNeverReachesTheTerminalRaw)
     ServeInfo(hostile);
     for (const int columns : {0, 200}) {  // plain lines for a log, then the progress line
         mLog.str("");
-        EXPECT_EQ(RunSilentTo(Dest().string(), false, false, columns), 3) << mLog.str();
+        EXPECT_EQ(RunSilentTo(Dest().string(), false, false, columns), Exit(TSilentExit::DownloadFailed))
+            << mLog.str();
         std::string out = mLog.str();
         for (std::size_t at; (at = out.find("\r\x1b[K")) != std::string::npos;)
             out.erase(at, 4);  // the progress line's own redraw
@@ -205,20 +215,14 @@ TEST_F(SilentMode, InstallSucceedsOnlyWhenSetupStarted)
     mEnvironment.shellOpen = nullptr;  // the real launcher: the downloaded script runs
 
     ServeInfo(info);
-    EXPECT_EQ(RunSilentTo(Dest().string(), false, true), 0) << mLog.str();
+    EXPECT_EQ(RunSilentTo(Dest().string(), false, true), Exit(TSilentExit::Done)) << mLog.str();
     EXPECT_NE(mLog.str().find("started " + (Dest() / "setup.sh").string()), std::string::npos) << mLog.str();
-    bool ran = false;
-    for (int turn = 0; turn < 500 && !ran; ++turn) {  // it runs on its own: wait at most 5 s
-        ran = std::filesystem::exists(marker);
-        if (!ran)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(ran);
+    EXPECT_TRUE(Eventually([&] { return std::filesystem::exists(marker); }));  // it runs on its own
 
     // Placed files but no setup: a refused name never reaches the launcher.
     ServeInfo(std::string(info).replace(info.find("Setup=setup.sh"), 14, "Setup=../setup.sh"));
     mLog.str("");
-    EXPECT_EQ(RunSilentTo(Dest().string(), false, true), 6) << mLog.str();
+    EXPECT_EQ(RunSilentTo(Dest().string(), false, true), Exit(TSilentExit::SetupNotStarted)) << mLog.str();
     EXPECT_NE(mLog.str().find("cannot start the setup program ../setup.sh"), std::string::npos) << mLog.str();
     EXPECT_EQ(mLog.str().find("started "), std::string::npos) << mLog.str();
 }
@@ -230,12 +234,10 @@ TEST_F(SilentMode, CancelDuringATransferSaysCancelledOnly)
     mServer.SetRoute("/rel/a.bin", {.body = std::string(4096, 'a'), .stallAfter = 16});
     std::jthread canceller([&](std::stop_token aStop) {
         // Set even when the transfer never starts, so the run cannot hang.
-        for (int turn = 0; turn < 1000 && !aStop.stop_requested() && mServer.RequestCount("/rel/a.bin") == 0;
-             ++turn)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        Eventually([&] { return aStop.stop_requested() || mServer.StallCount("/rel/a.bin") > 0; });
         mCancel = true;
     });
-    EXPECT_EQ(RunSilentTo(Dest().string()), 4) << mLog.str();
+    EXPECT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::Cancelled)) << mLog.str();
     EXPECT_EQ(mServer.RequestCount("/rel/a.bin"), 1u);
     EXPECT_EQ(mLog.str().find("failed"), std::string::npos) << mLog.str();
     EXPECT_TRUE(mLog.str().ends_with("downloading a.bin (1 of 1)\ncancelled\n")) << mLog.str();
@@ -248,7 +250,7 @@ TEST_F(SilentMode, RefusedPrivateFolderSaysWhy)
     ServeInfo(ReleaseInfo({{"a.bin", "a"}}));
     std::filesystem::create_directories(mRoot / "elsewhere");
     std::filesystem::create_symlink(mRoot / "elsewhere", mRoot / "runtime" / "Downloader");
-    EXPECT_EQ(RunSilentTo(Dest().string()), 2);
+    EXPECT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::NotConnected));
     EXPECT_NE(
         mLog.str().find("not connected: refusing the private temporary folder: cannot use private folder "
                         + (mRoot / "runtime" / "Downloader").string() + ": it is a symbolic link\n"),
@@ -262,9 +264,10 @@ TEST_F(SilentMode, RefusedPrivateFolderSaysWhy)
 TEST_F(SilentMode, UnreadableVersionIsToldAndTheReleaseIsFetched)
 {
     const std::string info = ReleaseInfo({{"a.bin", "payload"}});
-    ServeInfo(std::string(info).replace(info.find("Version=3.01"), 12, "Version=3.02b"));
-    EXPECT_EQ(RunSilentTo(Dest().string()), 0) << mLog.str();
-    EXPECT_EQ(ReadFile(Dest() / "a.bin"), "payload");
+    const std::string own = "Version=" + std::string(kDownloaderVersion);
+    ServeInfo(std::string(info).replace(info.find(own), own.size(), "Version=3.02b"));
+    EXPECT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::Done)) << mLog.str();
+    EXPECT_EQ(ReadFileBytes(Dest() / "a.bin"), "payload");
     EXPECT_NE(
         mLog.str().find("connecting\nthe info file's Version \"3.02b\" could not be read: no newer wizard "
                         "is looked for\nSample Suite 5.2\n"),

@@ -6,10 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 
-#include "tests/engine/engine_test_support.h"
+#include "tests/support/engine_sandbox.h"
 
 namespace fs = std::filesystem;
 
@@ -71,7 +70,7 @@ protected:
         mEnvironment.tickCount = [this] { return mClock += 600; };
         fs::create_directories(Outside());
         fs::create_directories(Dest() / "sub");
-        std::ofstream(Outside() / "victim") << "precious";
+        WriteFileBytes(Outside() / "victim", "precious");
     }
 
     fs::path Outside() const { return mRoot / "outside"; }
@@ -108,7 +107,7 @@ TEST_P(DestinationSwap, NothingIsWrittenOutsideAndTheAttemptSaysWhy)
         reply.failTimes = 1;  // attempt 1 ends without a reply: nothing was written
     mServer.SetRoute(route, reply);
     ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel") + "\nFile1=" + swapCase.listed
-              + "\n[Checksum]\nFile1=" + Sha1Text(body) + "\n");
+              + "\n[Checksum]\nFile1=" + Sha1Hex(body) + "\n");
     Run(TWebOperation::twoConfiguration);
     ASSERT_TRUE(mData.Result());
     mData.SetCarpetaDestino(Dest().string());
@@ -137,7 +136,7 @@ TEST_P(DestinationSwap, NothingIsWrittenOutsideAndTheAttemptSaysWhy)
 
     ASSERT_TRUE(swapped);
     EXPECT_FALSE(mData.Result());
-    EXPECT_EQ(ReadFile(Outside() / "victim"), "precious");
+    EXPECT_EQ(ReadFileBytes(Outside() / "victim"), "precious");
     for (const auto& entry : fs::directory_iterator(Outside()))
         EXPECT_EQ(entry.path().filename(), "victim") << "written outside";
     // The final name of a ".rename" file never becomes a link out.
@@ -160,12 +159,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, DestinationSwap, ::testing::ValuesIn(kSwapCases)
 // moved: only the file that was checked gets the final name.
 TEST(RenameDownloadedInFolder, MovesOnlyTheCheckedFile)
 {
-    const fs::path root = EnterSandbox("rename");
+    const ScratchFolder scratch;
+    const fs::path& root = scratch.Path();
     const fs::path folder = root / "dest";
     fs::create_directories(folder);
-    std::ofstream(folder / "setup.sh.rename") << "checked";
-    std::ofstream(folder / "setup.sh") << "old";
-    std::ofstream(root / "outside") << "outside";
+    WriteFileBytes(folder / "setup.sh.rename", "checked");
+    WriteFileBytes(folder / "setup.sh", "old");
+    WriteFileBytes(root / "outside", "outside");
 
     const TFolderHandle handle(folder.string());
     // Held open, as the worker holds the file it checked.
@@ -179,13 +179,11 @@ TEST(RenameDownloadedInFolder, MovesOnlyTheCheckedFile)
     EXPECT_FALSE(fs::is_symlink(folder / "setup.sh"));
 
     fs::remove(folder / "setup.sh.rename");
-    std::ofstream(folder / "setup.sh.rename") << "checked";
+    WriteFileBytes(folder / "setup.sh.rename", "checked");
     const UniqueFd reopened = handle.OpenForReading("setup.sh.rename");
     ThreadDownloads::RenameDownloaded(handle, "setup.sh.rename", *IdentityOf(reopened.Get()));
-    std::ifstream in(folder / "setup.sh");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "checked");
+    EXPECT_EQ(ReadFileBytes(folder / "setup.sh"), "checked");
     EXPECT_FALSE(fs::exists(folder / "setup.sh.rename"));
-    fs::remove_all(root);
 }
 
 }  // namespace
@@ -202,12 +200,12 @@ TEST_F(EngineBackslashNames, BackslashSeparatesFoldersLocallyAndInTheAddress)
     mServer.SetRoute("/rel/sub/deeper/more.cab", {.body = body});
     fs::create_directories(Dest() / "sub" / "deeper");
     ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel")
-              + "\nFile1=sub\\data.cab\nFile2=sub\\deeper\\more.cab" + "\n[Checksum]\nFile1=" + Sha1Text(body)
-              + "\nFile2=" + Sha1Text(body) + "\n");
+              + "\nFile1=sub\\data.cab\nFile2=sub\\deeper\\more.cab" + "\n[Checksum]\nFile1=" + Sha1Hex(body)
+              + "\nFile2=" + Sha1Hex(body) + "\n");
     ConfigureAndDownload();
     EXPECT_TRUE(mData.Result());
-    EXPECT_EQ(ReadFile(Dest() / "sub" / "data.cab"), body);
-    EXPECT_EQ(ReadFile(Dest() / "sub" / "deeper" / "more.cab"), body);
+    EXPECT_EQ(ReadFileBytes(Dest() / "sub" / "data.cab"), body);
+    EXPECT_EQ(ReadFileBytes(Dest() / "sub" / "deeper" / "more.cab"), body);
     EXPECT_EQ(mServer.RequestCount("/rel/sub/data.cab"), 1u);
     EXPECT_FALSE(fs::exists(Dest() / "sub\\data.cab"));
 }
@@ -217,7 +215,7 @@ TEST_F(EngineBackslashNames, MissingSubFolderIsNotCreated)
     const std::string body = "cab";
     mServer.SetRoute("/rel/nosub/data.cab", {.body = body});
     ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel")
-              + "\nFile1=nosub\\data.cab\n[Checksum]\nFile1=" + Sha1Text(body) + "\n");
+              + "\nFile1=nosub\\data.cab\n[Checksum]\nFile1=" + Sha1Hex(body) + "\n");
     ConfigureAndDownload();
     EXPECT_FALSE(mData.Result());
     EXPECT_FALSE(fs::exists(Dest() / "nosub"));
@@ -230,7 +228,7 @@ TEST_F(EngineBackslashNames, BackslashCannotLeadOutOfTheDestination)
 {
     const std::string body = "x";
     ServeInfo("[Downloads]\nPath=" + mServer.Url("/rel")
-              + "\nFile1=..\\evil.sh\n[Checksum]\nFile1=" + Sha1Text(body) + "\n");
+              + "\nFile1=..\\evil.sh\n[Checksum]\nFile1=" + Sha1Hex(body) + "\n");
     mServer.SetRoute("/evil.sh", {.body = body});
     ConfigureAndDownload();
     EXPECT_FALSE(mData.Result());
@@ -241,7 +239,7 @@ TEST_F(EngineBackslashNames, BackslashCannotLeadOutOfTheDestination)
 TEST_F(EngineBackslashNames, SetupNamedWithABackslashStartsInsideItsSubFolder)
 {
     fs::create_directories(Dest() / "bin");
-    std::ofstream(Dest() / "bin" / "setup.sh") << "#!/bin/sh\n";
+    WriteFileBytes(Dest() / "bin" / "setup.sh", "#!/bin/sh\n");
     mData.SetCarpetaDestino(Dest().string());
     mData.SetArchSetup("bin\\setup.sh");
     Run(TWebOperation::twoInstall);
@@ -254,7 +252,7 @@ TEST_F(EngineBackslashNames, SetupNamedWithABackslashStartsInsideItsSubFolder)
 TEST_F(EngineBackslashNames, SetupBehindALinkIsNotStarted)
 {
     fs::create_directories(mRoot / "outside");
-    std::ofstream(mRoot / "outside" / "setup.sh") << "#!/bin/sh\n";
+    WriteFileBytes(mRoot / "outside" / "setup.sh", "#!/bin/sh\n");
     fs::create_symlink(mRoot / "outside" / "setup.sh", Dest() / "setup.sh");
     fs::create_symlink(mRoot / "outside", Dest() / "bin");
     mData.SetCarpetaDestino(Dest().string());

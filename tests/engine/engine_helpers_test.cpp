@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
-
-#include <unistd.h>
 
 #include "engine/destination_folder.h"
 #include "engine/download_data.h"
 #include "engine/progress_figures.h"
 #include "engine/safe_path.h"
 #include "engine/thread_downloads.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -21,11 +20,9 @@ struct VersionCase {
 };
 
 const VersionCase kVersionCases[] = {
-    {"own", "3.01", 301},          {"newer", "3.02", 302},
-    {"short_is_older", "3.1", 31}, {"three_parts", "10.0.2", 1002},
-    {"missing_default", "0", 0},   {"leading_blanks", "  3.01", 301},
-    {"signed", "-3.01", -301},     {"hex_dollar", "$1.0", 16},
-    {"hex_0x", "0x1.F", 31},
+    {"dotted", "2.15", 215},         {"newer", "2.16", 216},      {"short_is_older", "2.2", 22},
+    {"three_parts", "10.0.2", 1002}, {"missing_default", "0", 0}, {"leading_blanks", "  2.15", 215},
+    {"signed", "-2.15", -215},       {"hex_dollar", "$1.0", 16},  {"hex_0x", "0x1.F", 31},
 };
 
 void PrintTo(const VersionCase& aCase, std::ostream* aOut)
@@ -45,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, VersionToIntCase, ::testing::ValuesIn(kVersionCa
 
 TEST(VersionToInt, RejectsWhatIsNoWholeNumber)
 {
-    for (const char* text : {"", ".", "3.01b", "3.01 ", "beta", "99999999999", "- 3"})
+    for (const char* text : {"", ".", "2.15b", "2.15 ", "beta", "99999999999", "- 3"})
         EXPECT_THROW(ThreadDownloads::VersionToInt(text), std::invalid_argument) << text;
 }
 
@@ -68,22 +65,9 @@ TEST(IsURL, ConvertsBackslashesOnlyForAddressesWithASlash)
 
 class FolderTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        mDir = fs::path(::testing::TempDir())
-               / ("engine-" + std::to_string(::getpid()) + "-"
-                  + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(mDir);
-        fs::create_directories(mDir / "dest" / "sub");
-    }
-    void TearDown() override { fs::remove_all(mDir); }
-    static void Write(const fs::path& aPath, const std::string& aText) { std::ofstream(aPath) << aText; }
-    static std::string Read(const fs::path& aPath)
-    {
-        std::ifstream in(aPath);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    fs::path mDir;
+    void SetUp() override { fs::create_directories(mDir / "dest" / "sub"); }
+    ScratchFolder mScratch;
+    const fs::path mDir = mScratch.Path();
 };
 
 TEST_F(FolderTest, JoinInsideRefusesNamesThatLeaveTheFolder)
@@ -126,20 +110,20 @@ TEST_F(FolderTest, NamesWithControlCharactersAreRefused)
 
 TEST_F(FolderTest, RenameDownloadedReplacesTheShorterName)
 {
-    Write(mDir / "Setup.exe", "old");
-    Write(mDir / "Setup.exe.rename", "new");
+    WriteFileBytes(mDir / "Setup.exe", "old");
+    WriteFileBytes(mDir / "Setup.exe.rename", "new");
     EXPECT_TRUE(ThreadDownloads::RenameDownloaded((mDir / "Setup.exe.rename").string()));
-    EXPECT_EQ(Read(mDir / "Setup.exe"), "new");
+    EXPECT_EQ(ReadFileBytes(mDir / "Setup.exe"), "new");
     EXPECT_FALSE(fs::exists(mDir / "Setup.exe.rename"));
 
     // A folder in the way is neither deleted nor replaced.
     fs::create_directory(mDir / "folder");
-    Write(mDir / "folder.rename", "file");
+    WriteFileBytes(mDir / "folder.rename", "file");
     ThreadDownloads::RenameDownloaded((mDir / "folder.rename").string());
     EXPECT_TRUE(fs::is_directory(mDir / "folder"));
-    EXPECT_EQ(Read(mDir / "folder.rename"), "file");
+    EXPECT_EQ(ReadFileBytes(mDir / "folder.rename"), "file");
 
-    Write(mDir / "data.RENAME", "kept");  // the extension matches case-sensitively
+    WriteFileBytes(mDir / "data.RENAME", "kept");  // the extension matches case-sensitively
     ThreadDownloads::RenameDownloaded((mDir / "data.RENAME").string());
     EXPECT_TRUE(fs::exists(mDir / "data.RENAME"));
 }
@@ -171,13 +155,12 @@ TEST(ProgressFigures, TextsAndEstimates)
 // (a file is in the way) is told apart from one without rights.
 TEST(DestinationFolderCheck, ProbesThroughTheFolderAndLeavesNothing)
 {
-    const fs::path root = fs::path(::testing::TempDir()) / ("probe-" + std::to_string(::getpid()));
-    fs::remove_all(root);
+    const ScratchFolder scratch;
+    const fs::path& root = scratch.Path();
     const fs::path folder = root / "new" / "dest";
     EXPECT_EQ(PrepareDestinationFolder(folder.string()), TFolderCheck::Usable);
     EXPECT_TRUE(fs::is_empty(folder));
-    std::ofstream(root / "file") << "x";
+    WriteFileBytes(root / "file", "x");
     EXPECT_EQ(PrepareDestinationFolder((root / "file" / "sub").string()), TFolderCheck::CannotCreate);
     EXPECT_EQ(PrepareDestinationFolder("relative/dest"), TFolderCheck::CannotCreate);
-    fs::remove_all(root);
 }

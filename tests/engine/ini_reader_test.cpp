@@ -3,49 +3,29 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/text.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-// A fresh folder per test under GoogleTest's temporary folder.
-fs::path MakeScratchDir()
-{
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("ini_reader_") + test->test_suite_name() + "_" + test->name();
-    for (char& c : name)
-        if (c == '/')
-            c = '_';
-    const fs::path dir = fs::path(::testing::TempDir()) / name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-void WriteBytes(const fs::path& aPath, const std::string& aBytes)
-{
-    std::ofstream out(aPath, std::ios::binary);
-    out.write(aBytes.data(), static_cast<std::streamsize>(aBytes.size()));
-    ASSERT_TRUE(out.good()) << aPath;
-}
-
 class IniFileTest : public ::testing::Test {
 protected:
-    fs::path mDir = MakeScratchDir();
-    void TearDown() override { fs::remove_all(mDir); }
+    ScratchFolder mScratch;
+    const fs::path mDir = mScratch.Path();
 
     TIniReader ReaderOf(const std::string& aBytes)
     {
         const fs::path path = mDir / "info.ini";
-        WriteBytes(path, aBytes);
+        WriteFileBytes(path, aBytes);
         return TIniReader(path.string());
     }
 };

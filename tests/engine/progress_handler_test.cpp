@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/engine/engine_test_support.h"
+#include "tests/support/engine_sandbox.h"
 
 namespace {
 

@@ -11,7 +11,8 @@
 
 #include "engine/kept_download.h"
 #include "engine/progress_figures.h"
-#include "tests/engine/engine_test_support.h"
+#include "tests/support/engine_sandbox.h"
+#include "tests/support/eventually.h"
 
 extern char** environ;
 
@@ -44,17 +45,6 @@ Reply FirstThen(Reply aFirst, Reply aGood, int aTimes = 1)
     aGood.failTimes = aTimes;
     aGood.failReply = std::make_shared<const Reply>(std::move(aFirst));
     return aGood;
-}
-
-template <typename Condition> bool WaitUntil(Condition aCondition, std::chrono::seconds aLimit)
-{
-    const auto end = std::chrono::steady_clock::now() + aLimit;
-    while (!aCondition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 }  // namespace
@@ -94,7 +84,7 @@ protected:
 
     TKeptDownload KeptBig()
     {
-        return TKeptDownload(Folder(), "big.bin", mServer.Url(kBigPath), Sha1Text(Big()));
+        return TKeptDownload(Folder(), "big.bin", mServer.Url(kBigPath), Sha1Hex(Big()));
     }
     const TFolderHandle& Folder()
     {
@@ -103,11 +93,6 @@ protected:
         return *mFolder;
     }
     std::optional<TFolderHandle> mFolder;
-
-    static void WriteBytes(const std::string& aPath, const std::string& aBytes)
-    {
-        std::ofstream(aPath, std::ios::binary) << aBytes;
-    }
 };
 
 // A first reply that drops at 6 of 8 MiB, then replies as the server is set.
@@ -142,7 +127,7 @@ TEST_P(ResumeAfterDrop, SecondAttemptAsksForWhatIsMissing)
     ConfigureAndDownload();
 
     EXPECT_TRUE(mData.Result());
-    EXPECT_EQ(ReadFile(Dest() / "big.bin"), Big());
+    EXPECT_EQ(ReadFileBytes(Dest() / "big.bin"), Big());
     const auto asked = RangesAsked(kBigPath);
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0], std::make_pair(std::string(), std::string()));
@@ -176,7 +161,7 @@ TEST_F(Resume, ThreeDropsNoLongerEndTheRun)
     ConfigureAndDownload();
 
     EXPECT_TRUE(mData.Result());
-    EXPECT_EQ(ReadFile(Dest() / "big.bin"), Big());
+    EXPECT_EQ(ReadFileBytes(Dest() / "big.bin"), Big());
     const auto asked = RangesAsked(kBigPath);
     ASSERT_EQ(asked.size(), 3u);
     EXPECT_EQ(asked[1].first, "bytes=3145728-");
@@ -199,8 +184,8 @@ TEST_F(Resume, RerunAfterSuccessAsksForNoReleaseFile)
         ConfigureAndDownload();
 
         EXPECT_TRUE(mData.Result());
-        EXPECT_EQ(ReadFile(Dest() / "setup.sh"), files[0].body);
-        EXPECT_EQ(ReadFile(Dest() / "big.bin"), Big());
+        EXPECT_EQ(ReadFileBytes(Dest() / "setup.sh"), files[0].body);
+        EXPECT_EQ(ReadFileBytes(Dest() / "big.bin"), Big());
         EXPECT_EQ(mData.AcumuladosEnteros(), size);
         const std::size_t release =
             RangesAsked("/rel/setup.sh.rename", before).size() + RangesAsked(kBigPath, before).size();
@@ -251,7 +236,7 @@ TEST_F(Resume, RerunAfterAKilledRunAsksOnlyForTheMissingPart)
     };
     int status = 0;
     bool ended = false;  // by itself: then it will not get far
-    const bool reached = WaitUntil(
+    const bool reached = Eventually(
         [&] {
             ended = ended || waitpid(child, &status, WNOHANG) == child;
             return ended || (std::filesystem::exists(kept.StatePath()) && partialSize() >= 4 * kMiB);
@@ -278,7 +263,7 @@ TEST_F(Resume, RerunAfterAKilledRunAsksOnlyForTheMissingPart)
     mHost.mOnPost = nullptr;
 
     EXPECT_TRUE(mData.Result());
-    EXPECT_EQ(ReadFile(Dest() / "big.bin"), Big());
+    EXPECT_EQ(ReadFileBytes(Dest() / "big.bin"), Big());
     const auto asked = RangesAsked(kBigPath, before);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0], std::make_pair("bytes=" + std::to_string(held) + "-", std::string("\"v1\"")));
@@ -300,8 +285,8 @@ TEST_F(Resume, CancelKeepsTheBytesForTheRetry)
         mData.SetOperacion(TWebOperation::twoDownload);
         ThreadDownloads worker(true, mData, mHost, mEnvironment);
         worker.Start();
-        EXPECT_TRUE(
-            WaitUntil([&] { return mServer.BodyBytesSent(kBigPath) >= 3 * kMiB; }, std::chrono::seconds(60)));
+        EXPECT_TRUE(Eventually([&] { return mServer.BodyBytesSent(kBigPath) >= 3 * kMiB; },
+                               std::chrono::seconds(60)));
         worker.CancelDownload();
         worker.WaitFor();
     }
@@ -317,7 +302,7 @@ TEST_F(Resume, CancelKeepsTheBytesForTheRetry)
     const std::uint64_t sentBefore = mServer.BodyBytesSent(kBigPath);
     Run(TWebOperation::twoDownload);
     EXPECT_TRUE(mData.Result());
-    EXPECT_EQ(ReadFile(Dest() / "big.bin"), Big());
+    EXPECT_EQ(ReadFileBytes(Dest() / "big.bin"), Big());
     EXPECT_EQ(RangesAsked(kBigPath).back().first, "bytes=" + std::to_string(held) + "-");
     EXPECT_EQ(mServer.BodyBytesSent(kBigPath) - sentBefore, 8 * kMiB - held);
 }
@@ -389,7 +374,7 @@ TEST_P(ResumeAfterChange, FileChangedOnTheServerEndsCorrect)
     ConfigureAndDownload();
 
     EXPECT_TRUE(mData.Result());
-    EXPECT_EQ(ReadFile(Dest() / "big.bin"), changed);
+    EXPECT_EQ(ReadFileBytes(Dest() / "big.bin"), changed);
     const auto asked = RangesAsked(kBigPath, before);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0], std::make_pair(c.rerunRange, c.rerunIfRange));
@@ -426,13 +411,13 @@ TEST_P(ResumeKept, KeptBytesThatDoNotFitAreNotTrusted)
     Publish({{"big.bin", Big()}}, true);
     mServer.SetRoute(kBigPath, {.body = Big(), .etag = "\"v1\""});
     const TKeptDownload kept(Folder(), "big.bin", c.source.empty() ? mServer.Url(kBigPath) : c.source,
-                             c.checksum.empty() ? Sha1Text(Big()) : c.checksum);
-    WriteBytes(kept.PartialPath(), c.partial);
+                             c.checksum.empty() ? Sha1Hex(Big()) : c.checksum);
+    WriteFileBytes(kept.PartialPath(), c.partial);
     kept.Remember("\"v1\"");
     ConfigureAndDownload();
 
     EXPECT_TRUE(mData.Result());
-    EXPECT_EQ(ReadFile(Dest() / "big.bin"), Big());
+    EXPECT_EQ(ReadFileBytes(Dest() / "big.bin"), Big());
     std::vector<std::string> ranges;
     for (const auto& [range, ifRange] : RangesAsked(kBigPath))
         ranges.push_back(range);
@@ -454,14 +439,14 @@ TEST_F(Resume, SkipNeedsTheRightBytesUnderTheFinalName)
 {
     const std::vector<ServedFile> files = {{"setup.sh.rename", "#!/bin/sh\nexit 0\n"}, {"data.cab", "cab"}};
     Publish(files, true);
-    WriteBytes((Dest() / "setup.sh").string(), files[0].body);    // verified: skipped
-    WriteBytes((Dest() / "data.cab").string(), "cab but older");  // wrong: fetched
+    WriteFileBytes((Dest() / "setup.sh").string(), files[0].body);    // verified: skipped
+    WriteFileBytes((Dest() / "data.cab").string(), "cab but older");  // wrong: fetched
     ConfigureAndDownload();
 
     EXPECT_TRUE(mData.Result());
     EXPECT_EQ(mServer.RequestCount("/rel/setup.sh.rename"), 0u);
     EXPECT_EQ(mServer.RequestCount("/rel/data.cab"), 1u);
-    EXPECT_EQ(ReadFile(Dest() / "data.cab"), "cab");
+    EXPECT_EQ(ReadFileBytes(Dest() / "data.cab"), "cab");
     EXPECT_EQ(mHost.Verified(), (std::vector<std::string>{"setup.sh.rename", "data.cab"}));
 }
 
@@ -469,14 +454,14 @@ TEST_F(Resume, SkipDoesNotFollowALink)
 {
     const std::vector<ServedFile> files = {{"data.cab", "cab"}};
     Publish(files, true);
-    WriteBytes((Dest() / "other.cab").string(), "cab");
+    WriteFileBytes((Dest() / "other.cab").string(), "cab");
     std::filesystem::create_symlink("other.cab", Dest() / "data.cab");
     ConfigureAndDownload();
 
     EXPECT_TRUE(mData.Result());
     EXPECT_EQ(mServer.RequestCount("/rel/data.cab"), 1u);
     EXPECT_FALSE(std::filesystem::is_symlink(Dest() / "data.cab"));  // the fetched file took its place
-    EXPECT_EQ(ReadFile(Dest() / "other.cab"), "cab");
+    EXPECT_EQ(ReadFileBytes(Dest() / "other.cab"), "cab");
 }
 
 // Estimates go by this run's bytes: held bytes count as done, not as speed.

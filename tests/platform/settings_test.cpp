@@ -15,14 +15,14 @@
 #include <gtest/gtest.h>
 
 #include "platform/text.h"
-#include "scratch_home.h"
+#include "tests/platform/platform_test.h"
+#include "tests/support/eventually.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
-const std::string kProgramKey = "\\SOFTWARE\\Corvane\\Downloader";
 const std::string kProgramSection = "[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\r\n";
 
 // Registry editor hex form of a UTF-16LE text with its NUL, written here by
@@ -53,15 +53,11 @@ std::string RegistryErrorOf(const std::function<void()>& aCall)
 // Waits for a forked child without trusting it to end: bounded by aLimit.
 int WaitBounded(pid_t aChild, std::chrono::seconds aLimit)
 {
-    const auto deadline = std::chrono::steady_clock::now() + aLimit;
     int status = 0;
-    while (waitpid(aChild, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(aChild, SIGKILL);
-            waitpid(aChild, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!Eventually([&] { return waitpid(aChild, &status, WNOHANG) != 0; }, aLimit)) {
+        kill(aChild, SIGKILL);
+        waitpid(aChild, &status, 0);
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -81,37 +77,40 @@ void PrintTo(const ReadCase& aCase, std::ostream* aOut)
 }
 
 const ReadCase kReadCases[] = {
-    {"key_missing", "", kProgramKey, "Destination", "<default>", ""},
-    {"value_missing", kProgramSection, kProgramKey, "Destination", "<default>", ""},
-    {"value_empty", kProgramSection + "\"Destination\"=\"\"\r\n", kProgramKey, "Destination", "", ""},
-    {"zero_bytes_text", kProgramSection + "\"Destination\"=hex(1):\r\n", kProgramKey, "Destination", "", ""},
-    {"zero_bytes_dword", kProgramSection + "\"Destination\"=hex(4):\r\n", kProgramKey, "Destination", "", ""},
-    {"zero_bytes_binary", kProgramSection + "\"Destination\"=hex:\r\n", kProgramKey, "Destination", "", ""},
-    {"dword_is_not_text", kProgramSection + "\"Destination\"=dword:0000002a\r\n", kProgramKey, "Destination",
-     "", "Invalid data type for 'Destination'"},
-    {"binary_is_not_text", kProgramSection + "\"Destination\"=hex:41,00,00,00\r\n", kProgramKey,
+    {"key_missing", "", kProgramSettingsKey, "Destination", "<default>", ""},
+    {"value_missing", kProgramSection, kProgramSettingsKey, "Destination", "<default>", ""},
+    {"value_empty", kProgramSection + "\"Destination\"=\"\"\r\n", kProgramSettingsKey, "Destination", "", ""},
+    {"zero_bytes_text", kProgramSection + "\"Destination\"=hex(1):\r\n", kProgramSettingsKey, "Destination",
+     "", ""},
+    {"zero_bytes_dword", kProgramSection + "\"Destination\"=hex(4):\r\n", kProgramSettingsKey, "Destination",
+     "", ""},
+    {"zero_bytes_binary", kProgramSection + "\"Destination\"=hex:\r\n", kProgramSettingsKey, "Destination",
+     "", ""},
+    {"dword_is_not_text", kProgramSection + "\"Destination\"=dword:0000002a\r\n", kProgramSettingsKey,
+     "Destination", "", "Invalid data type for 'Destination'"},
+    {"binary_is_not_text", kProgramSection + "\"Destination\"=hex:41,00,00,00\r\n", kProgramSettingsKey,
      "Destination", "", "Invalid data type for 'Destination'"},
     {"expand_sz_unexpanded",
      "[HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Explorer]\r\n\"Download Directory\"=hex(2):"
          + HexOfAsciiText("%USERPROFILE%\\Downloads") + "\r\n",
      "\\Software\\Microsoft\\Internet Explorer", "Download Directory", "%USERPROFILE%\\Downloads", ""},
-    {"text_ends_at_nul", kProgramSection + "\"Destination\"=hex(1):61,00,00,00,62,00,00,00\r\n", kProgramKey,
-     "Destination", "a", ""},
+    {"text_ends_at_nul", kProgramSection + "\"Destination\"=hex(1):61,00,00,00,62,00,00,00\r\n",
+     kProgramSettingsKey, "Destination", "a", ""},
     {"names_ignore_case",
-     "[HKEY_CURRENT_USER\\software\\CORVANE\\downloader]\r\n\"DESTINATION\"=\"/srv/x\"\r\n", kProgramKey,
-     "Destination", "/srv/x", ""},
+     "[HKEY_CURRENT_USER\\software\\CORVANE\\downloader]\r\n\"DESTINATION\"=\"/srv/x\"\r\n",
+     kProgramSettingsKey, "Destination", "/srv/x", ""},
     {"escapes_and_comments",
-     kProgramSection + "; a comment\r\n\"Destination\"=\"C:\\\\Users\\\\\\\"q\\\"\"\r\n", kProgramKey,
+     kProgramSection + "; a comment\r\n\"Destination\"=\"C:\\\\Users\\\\\\\"q\\\"\"\r\n", kProgramSettingsKey,
      "Destination", "C:\\Users\\\"q\"", ""},
     {"hex_over_several_lines",
-     kProgramSection + "\"Destination\"=hex(1):2f,00,\\\r\n  78,00,\\\r\n  00,00\r\n", kProgramKey,
+     kProgramSection + "\"Destination\"=hex(1):2f,00,\\\r\n  78,00,\\\r\n  00,00\r\n", kProgramSettingsKey,
      "Destination", "/x", ""},
     {"sub_key_is_not_the_key",
-     "[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader\\Old]\r\n\"Destination\"=\"/old\"\r\n", kProgramKey,
-     "Destination", "<default>", ""},
+     "[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader\\Old]\r\n\"Destination\"=\"/old\"\r\n",
+     kProgramSettingsKey, "Destination", "<default>", ""},
 };
 
-class SettingsRead : public ScratchHome, public ::testing::WithParamInterface<ReadCase> {};
+class SettingsRead : public PlatformTest, public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(SettingsRead, GivesTextDefaultOrTypeError)
 {
@@ -129,13 +128,13 @@ TEST_P(SettingsRead, GivesTextDefaultOrTypeError)
 INSTANTIATE_TEST_SUITE_P(Cases, SettingsRead, ::testing::ValuesIn(kReadCases),
                          [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
-class SettingsTest : public ScratchHome {};
+class SettingsTest : public PlatformTest {};
 
 TEST_F(SettingsTest, ReadsOlderAndUtf16Files)
 {
     WriteHive(
         "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\n\"Destination\"=\"caf\xE9\"\n");
-    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination"), "caf\xC3\xA9");
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination"), "caf\xC3\xA9");
 
     // What the registry editor writes: UTF-16LE with its mark, CR LF.
     const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n"
@@ -145,13 +144,14 @@ TEST_F(SettingsTest, ReadsOlderAndUtf16Files)
     for (char16_t unit : text)
         bytes += std::string{static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
     WriteHive(bytes);
-    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination"), "/home/\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination"),
+              "/home/\xC3\xA9t\xC3\xA9");
 }
 
 TEST_F(SettingsTest, AnyBytesReadBackExactlyAndLeaveTheOthersAlone)
 {
     const std::string accented = "/home/\xC3\xA9t\xC3\xA9";  // UTF-8
-    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "URLConfig", accented));
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "URLConfig", accented));
     const std::string values[] = {
         "/home/caf\xE9/Downloads",                   // a Latin-1 folder name
         "\xFF\xFE\x80 mixed \xC3\xA9 \xED\xA0\x80",  // stray bytes, UTF-8 and a surrogate's encoding
@@ -159,37 +159,40 @@ TEST_F(SettingsTest, AnyBytesReadBackExactlyAndLeaveTheOthersAlone)
         "plain",
     };
     for (const std::string& value : values) {
-        ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", value));
-        EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination"), value);
-        EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "URLConfig"), accented);
-        EXPECT_TRUE(IsValidUtf8(ReadWholeFile(HivePath())));
+        ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", value));
+        EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination"), value);
+        EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "URLConfig"), accented);
+        EXPECT_TRUE(IsValidUtf8(ReadFileBytes(HivePath())));
     }
 
     // A name is written as text: one that is not UTF-8 is refused and
     // changes nothing.
-    const std::string before = ReadWholeFile(HivePath());
-    EXPECT_NE(RegistryErrorOf([] { RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Na\xEFve", "x"); }), "");
-    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramKey + "\\Caf\xE9", "Name", "x"));
-    EXPECT_EQ(ReadWholeFile(HivePath()), before);
+    const std::string before = ReadFileBytes(HivePath());
+    EXPECT_NE(
+        RegistryErrorOf([] { RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Na\xEFve", "x"); }), "");
+    EXPECT_FALSE(
+        RegWriteString(HKEY_CURRENT_USER, std::string(kProgramSettingsKey) + "\\Caf\xE9", "Name", "x"));
+    EXPECT_EQ(ReadFileBytes(HivePath()), before);
 }
 
 TEST_F(SettingsTest, RootNotSetReadsDefaultAndWritesNothing)
 {
     WriteHive(kHeader + kProgramSection + "\"Destination\"=\"/srv\"\r\n");
-    EXPECT_EQ(RegReadString(0, kProgramKey, "Destination", "d"), "d");
-    EXPECT_FALSE(RegWriteString(0, kProgramKey, "Destination", "/x"));
+    EXPECT_EQ(RegReadString(0, kProgramSettingsKey, "Destination", "d"), "d");
+    EXPECT_FALSE(RegWriteString(0, kProgramSettingsKey, "Destination", "/x"));
 }
 
 TEST_F(SettingsTest, WriteCreatesFoldersAndTheWholeKeyPath)
 {
+    fs::remove(mConfig);  // the writer makes it
     ASSERT_FALSE(fs::exists(mConfig));
-    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/srv/files"));
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", "/srv/files"));
 
-    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination"), "/srv/files");
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination"), "/srv/files");
     struct stat info {};
     ASSERT_EQ(stat(HivePath().parent_path().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
-    EXPECT_NE(ReadWholeFile(HivePath())
+    EXPECT_NE(ReadFileBytes(HivePath())
                   .find("[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader]\n"
                         "\"Destination\"=\"/srv/files\"\n"),
               std::string::npos);
@@ -209,15 +212,16 @@ TEST_F(SettingsTest, TextsSurviveTheRoundTripInTheFileForm)
         {"Lines", "a\r\nb"},
     };
     for (const auto& [name, text] : values)
-        ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, name, text)) << name;
+        ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, name, text)) << name;
     // Names with line breaks have no form in the file: refused, file intact.
     EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Line\nBreak", "Destination", "x"));
-    EXPECT_EQ(RegistryErrorOf([] { RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Line\nBreak", "x"); }),
-              "Failed to set data for 'Line\nBreak'");
+    EXPECT_EQ(
+        RegistryErrorOf([] { RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Line\nBreak", "x"); }),
+        "Failed to set data for 'Line\nBreak'");
     for (const auto& [name, text] : values)
-        EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, name, "<default>"), text) << name;
+        EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, name, "<default>"), text) << name;
 
-    const std::string file = ReadWholeFile(HivePath());
+    const std::string file = ReadFileBytes(HivePath());
     EXPECT_NE(file.find("\"Destination\"=\"C:\\\\Program Files\\\\\\\"Q\\\"\"\n"), std::string::npos);
     EXPECT_NE(file.find("\"Unicode\"=\"/home/j\xC3\xB6rg/"), std::string::npos);
     // An empty text is stored as its NUL alone, not as a value without data.
@@ -235,9 +239,9 @@ TEST_F(SettingsTest, WriteKeepsEveryOtherValueWithItsType)
     WriteHive(kHeader + others);
     const TRegistryHive before = TRegistryHive::Parse(kHeader + others);
 
-    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new"));
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", "/new"));
 
-    const TRegistryHive after = TRegistryHive::Parse(ReadWholeFile(HivePath()));
+    const TRegistryHive after = TRegistryHive::Parse(ReadFileBytes(HivePath()));
     ASSERT_EQ(after.Keys().size(), 2u);
     EXPECT_EQ(after.Keys()[0].Values(), before.Keys()[0].Values());
     auto expected = before.Keys()[1].Values();
@@ -253,7 +257,7 @@ TEST_F(SettingsTest, PointsAndNumbersFollowTheirTypeRules)
                 "\"Zero\"=dword:00000000\r\n\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"
                 "\"Text\"=\"\"\r\n");
     HRegistry registry;
-    ASSERT_TRUE(registry.OpenKey(kProgramKey, false));
+    ASSERT_TRUE(registry.OpenKey(kProgramSettingsKey, false));
 
     EXPECT_EQ(registry.ReadPoint("Short").X, 5);
     EXPECT_EQ(registry.ReadPoint("Short").Y, 0);
@@ -272,10 +276,10 @@ TEST_F(SettingsTest, PointsAndNumbersFollowTheirTypeRules)
     EXPECT_EQ(RegistryErrorOf([&] { registry.ReadIntegerDef("Text", 0); }), "Invalid data type for 'Text'");
 
     registry.CloseKey();
-    ASSERT_TRUE(registry.OpenKey(kProgramKey, true));
+    ASSERT_TRUE(registry.OpenKey(kProgramSettingsKey, true));
     registry.WritePoint("Window", {-640, 480});
     HRegistry reader(KEY_READ);
-    ASSERT_TRUE(reader.OpenKey(kProgramKey, false));
+    ASSERT_TRUE(reader.OpenKey(kProgramSettingsKey, false));
     EXPECT_EQ(reader.ReadPoint("Window").X, -640);
     EXPECT_EQ(reader.ReadPoint("Window").Y, 480);
     EXPECT_EQ(RegistryErrorOf([&] { reader.WriteWideString("Other", "x"); }),
@@ -289,12 +293,12 @@ TEST_F(SettingsTest, UnwritableFolderOrFileMakesWriteReturnFalse)
     const std::string hive = kHeader + kProgramSection + "\"Destination\"=\"/old\"\r\n";
     WriteHive(hive);
     chmod(HivePath().c_str(), 0400);
-    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new"));
+    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", "/new"));
     chmod(HivePath().c_str(), 0600);
     chmod(HivePath().parent_path().c_str(), 0500);
-    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new"));
+    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", "/new"));
     EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\New", "Destination", "/new"));
-    EXPECT_EQ(ReadWholeFile(HivePath()), hive);
+    EXPECT_EQ(ReadFileBytes(HivePath()), hive);
 }
 
 TEST_F(SettingsTest, HiveBehindASymbolicLinkIsWrittenThroughIt)
@@ -303,20 +307,20 @@ TEST_F(SettingsTest, HiveBehindASymbolicLinkIsWrittenThroughIt)
     fs::create_directories(kept.parent_path());
     WriteHive("");
     fs::remove(HivePath());
-    WriteWholeFile(kept, kHeader + kProgramSection + "\"Other\"=\"kept\"\r\n");
+    WriteFileBytes(kept, kHeader + kProgramSection + "\"Other\"=\"kept\"\r\n");
     fs::create_symlink(kept, HivePath());
 
-    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new"));
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", "/new"));
 
     EXPECT_TRUE(fs::is_symlink(HivePath()));
-    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination", ""), "/new");
-    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Other", ""), "kept");
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", ""), "/new");
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "Other", ""), "kept");
     for (const auto& entry : fs::directory_iterator(kept.parent_path()))
         EXPECT_EQ(entry.path(), kept);  // no stray temporary file beside the real hive
 
     // A link that leads nowhere is the user's to mend: it stays as it is.
     fs::remove(kept);
-    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/newer"));
+    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", "/newer"));
     EXPECT_TRUE(fs::is_symlink(HivePath()));
     EXPECT_FALSE(fs::exists(kept));
 }
@@ -347,9 +351,9 @@ const std::string kBrokenHive = kHeader + kProgramSection + "\"Destination\"=\"/
 TEST_F(SettingsTest, BrokenHiveIsNeverOverwritten)
 {
     WriteHive(kBrokenHive);
-    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new"));
-    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination", "<default>"), "<default>");
-    EXPECT_EQ(ReadWholeFile(HivePath()), kBrokenHive);
+    EXPECT_FALSE(RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", "/new"));
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", "<default>"), "<default>");
+    EXPECT_EQ(ReadFileBytes(HivePath()), kBrokenHive);
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(HivePath().parent_path()))
         names.push_back(entry.path().filename().string());
@@ -364,9 +368,9 @@ TEST_F(SettingsTest, BrokenHiveIsReportedOncePerProcess)
     WriteHive(kBrokenHive);
     EXPECT_EXIT(
         {
-            RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination");
-            RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/x");
-            RegReadString(HKEY_CURRENT_USER, kProgramKey, "Other");
+            RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination");
+            RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", "/x");
+            RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "Other");
             fs::remove_all(mRoot);
             _exit(0);
         },
@@ -392,13 +396,13 @@ const WrongKindCase kWrongKindCases[] = {
     // (sparse, so nothing is written to disk).
     {"over_the_size_limit",
      [](const fs::path& aHive) {
-         WriteWholeFile(aHive, kHeader + kProgramSection + "\"Destination\"=\"/kept\"\r\n;");
+         WriteFileBytes(aHive, kHeader + kProgramSection + "\"Destination\"=\"/kept\"\r\n;");
          ASSERT_EQ(truncate(aHive.c_str(), static_cast<off_t>(kMaxHiveBytes + 1)), 0);
      },
      "larger than " + std::to_string(kMaxHiveBytes) + " bytes"},
 };
 
-class HiveOfWrongKind : public ScratchHome, public ::testing::WithParamInterface<WrongKindCase> {};
+class HiveOfWrongKind : public PlatformTest, public ::testing::WithParamInterface<WrongKindCase> {};
 
 // Exit codes of the child below.
 enum WrongKindFault { kLeftAlone = 0, kReadNotDefault, kWritten, kFileChanged };
@@ -424,8 +428,10 @@ TEST_P(HiveOfWrongKind, IsUnreadableAndLeftAlone)
             struct stat after {};
             lstat(HivePath().c_str(), &before);
             const bool readDefault =
-                RegReadString(HKEY_CURRENT_USER, kProgramKey, "Destination", "<default>") == "<default>";
-            const bool written = RegWriteString(HKEY_CURRENT_USER, kProgramKey, "Destination", "/new");
+                RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", "<default>")
+                == "<default>";
+            const bool written =
+                RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination", "/new");
             const bool same = lstat(HivePath().c_str(), &after) == 0 && SameFile(before, after);
             fs::remove_all(mRoot);
             _exit(!readDefault ? kReadNotDefault : written ? kWritten : !same ? kFileChanged : kLeftAlone);
@@ -451,7 +457,7 @@ TEST_F(SettingsTest, ConcurrentWritersKeepEachOthersValues)
                 for (int write = 0; write < kWrites; ++write) {
                     const std::string name =
                         std::string(1, aProcess) + std::to_string(thread * kWrites + write);
-                    if (!RegWriteString(HKEY_CURRENT_USER, kProgramKey, name, name))
+                    if (!RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, name, name))
                         ok = false;
                 }
             });
@@ -467,7 +473,7 @@ TEST_F(SettingsTest, ConcurrentWritersKeepEachOthersValues)
     ASSERT_EQ(WaitBounded(child, std::chrono::seconds(60)), 0);
 
     HRegistry registry(KEY_READ);
-    ASSERT_TRUE(registry.OpenKey(kProgramKey, false));
+    ASSERT_TRUE(registry.OpenKey(kProgramSettingsKey, false));
     for (const char process : {'c', 'p'})
         for (int index = 0; index < kThreads * kWrites; ++index) {
             const std::string name = std::string(1, process) + std::to_string(index);

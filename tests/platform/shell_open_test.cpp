@@ -14,7 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "scratch_home.h"
+#include "tests/platform/platform_test.h"
+#include "tests/support/eventually.h"
 
 namespace fs = std::filesystem;
 
@@ -34,23 +35,12 @@ bool IsReaped(pid_t aPid)
     return waitid(P_PID, static_cast<id_t>(aPid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 && errno == ECHILD;
 }
 
-// Polls aDone every 10 ms for at most 10 s.
-bool Eventually(const std::function<bool()>& aDone)
-{
-    for (int turn = 0; turn < 1000; ++turn) {
-        if (aDone())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-class ShellOpenTest : public ScratchHome {
+class ShellOpenTest : public PlatformTest {
 protected:
     fs::path WriteFile(const std::string& aName, const std::string& aText, mode_t aMode) const
     {
         const fs::path path = mRoot / aName;
-        WriteWholeFile(path, aText);
+        WriteFileBytes(path, aText);
         chmod(path.c_str(), aMode);
         return path;
     }
@@ -68,7 +58,7 @@ TEST_F(ShellOpenTest, RunsDownloadedScriptDirectlyAndWaits)
                   {.wait = true, .environment = {"EXTRA=from parent", "OUT=" + out.string()}});
     EXPECT_TRUE(result.started);
     EXPECT_EQ(result.exitCode, 7);
-    EXPECT_EQ(ReadWholeFile(out), "1|two words|from parent");
+    EXPECT_EQ(ReadFileBytes(out), "1|two words|from parent");
     EXPECT_TRUE(OwnerMayExecute(script));
 }
 
@@ -138,7 +128,7 @@ TEST_F(ShellOpenTest, NotWaitedChildReadsNothingAndIsReaped)
     const TShellOpenResult result = ShellOpen(script, {}, {.environment = {"OUT=" + out.string()}});
     EXPECT_TRUE(result.started);
     ASSERT_TRUE(Eventually([&] { return fs::exists(out); }));
-    std::istringstream lines(ReadWholeFile(out));
+    std::istringstream lines(ReadFileBytes(out));
     std::string input;
     pid_t child = 0;
     lines >> input >> child;
@@ -184,7 +174,7 @@ TEST_P(ShellOpenOpener, GoesToTheDesktopOpener)
                                                .runPrograms = GetParam().runPrograms});
     EXPECT_TRUE(result.started);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(ReadWholeFile(record), target);
+    EXPECT_EQ(ReadFileBytes(record), target);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ShellOpenOpener, ::testing::ValuesIn(kOpenerCases),

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/temp_folder.h"
-#include "scratch_home.h"
+#include "tests/platform/platform_test.h"
 
 extern const std::size_t kEmbeddedUrlSize;
 
@@ -78,7 +78,7 @@ TEST(EmbeddedUrl, MissingResourceThrows)
     }
 }
 
-class SystemHelpersTest : public ScratchHome {};
+class SystemHelpersTest : public PlatformTest {};
 
 TEST_F(SystemHelpersTest, ProfileFolderIsHomeWithoutTrailingSlash)
 {
@@ -100,7 +100,7 @@ TEST_F(SystemHelpersTest, UnknownFolderNumberThrows)
 TEST_F(SystemHelpersTest, UserFoldersComeFromUserDirsFile)
 {
     fs::create_directories(mConfig);
-    WriteWholeFile(mConfig / "user-dirs.dirs", "# written by xdg-user-dirs-update\n"
+    WriteFileBytes(mConfig / "user-dirs.dirs", "# written by xdg-user-dirs-update\n"
                                                "XDG_DOWNLOAD_DIR=\"$HOME/Down loads\"\n"
                                                "XDG_DOCUMENTS_DIR=\"/srv/docs/\"\n"
                                                "XDG_MUSIC_DIR=\"relative/music\"\n"
@@ -129,7 +129,7 @@ TEST_F(SystemHelpersTest, TaskbarProgressNeedsASessionBus)
     EXPECT_TRUE(IsWindows7OrLater());
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
 
-    WriteWholeFile(runtime / "bus", "not a socket");
+    WriteFileBytes(runtime / "bus", "not a socket");
     EXPECT_FALSE(IsWindows7OrLater());
     fs::remove(runtime / "bus");
     const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -145,6 +145,7 @@ TEST_F(SystemHelpersTest, TaskbarProgressNeedsASessionBus)
 
 TEST_F(SystemHelpersTest, TempFolderIsTheUsersOwn)
 {
+    unsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(UserTempFolder(), mHome.string() + "/.cache/");
     setenv("XDG_CACHE_HOME", (mRoot / "cache").c_str(), 1);
     EXPECT_EQ(UserTempFolder(), (mRoot / "cache").string() + "/");
@@ -180,7 +181,7 @@ TEST_F(SystemHelpersTest, PrivateFolderRefusesLinksFilesAndOthersFolders)
     const fs::path link = mRoot / "link";
     fs::create_directory_symlink(target, link);
     const fs::path file = mRoot / "file";
-    WriteWholeFile(file, "x");
+    WriteFileBytes(file, "x");
     auto messageOf = [](const fs::path& aFolder) {
         try {
             EnsurePrivateFolder(aFolder);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# scripts/install-deps on a machine where nothing is installed, the user is
-# not root and there is no sudo: it must stop with the line to run as root,
-# and that line must hold file(1), which CPack's dependency scan needs.
+# scripts/install-deps --package (as scripts/package runs it) on a machine
+# where nothing is installed, the user is not root and there is no sudo: it
+# must stop with the line to run as root, and that line must hold file(1),
+# which CPack's dependency scan needs.
 set -euo pipefail
 source_dir="$1"
 shims="$(mktemp -d)"
@@ -15,7 +16,7 @@ chmod +x "$shims"/*
 ln -s "$(command -v grep)" "$shims/grep"
 
 status=0
-output="$(PATH="$shims" "$(command -v bash)" "$source_dir/scripts/install-deps" 2>&1)" || status=$?
+output="$(PATH="$shims" "$(command -v bash)" "$source_dir/scripts/install-deps" --package 2>&1)" || status=$?
 fail() {
     echo "install_deps_test: $1" >&2
     echo "$output" >&2

@@ -131,12 +131,16 @@ struct LoopbackServer::Connection {
     std::uint64_t bodySent = 0;
     std::uint64_t bodyStart = 0;  // offset into the body of a partial reply
     bool closeAtLimit = true;     // false: stall with the connection open
+    std::uint64_t bodyTotal = 0;  // the whole (partial) body, sent on after a resume
+    bool stalled = false;         // waits at its stall point
+    int stalledAt = 0;            // the path's resume count when it stalled
     std::uint64_t chunkLeft = 0;  // drip: bytes left in the current chunk
     Clock::time_point nextBody;   // drip: when the next chunk may go
     bool keepAlive = false;       // the connection waits for another request after this reply
 
     bool HeadPending() const { return reply && headSent < head.size(); }
     bool BodyPending() const { return reply && bodySent < bodyLimit; }
+    bool AtStall() const { return reply && !closeAtLimit && !HeadPending() && !BodyPending(); }
 };
 
 LoopbackServer::LoopbackServer(std::map<std::string, Reply> aRoutes)
@@ -168,8 +172,7 @@ LoopbackServer::LoopbackServer(std::map<std::string, Reply> aRoutes)
 LoopbackServer::~LoopbackServer()
 {
     mThread.request_stop();
-    const char byte = 1;
-    [[maybe_unused]] const auto written = write(mWake[1], &byte, 1);
+    Wake();
     if (mThread.joinable())
         mThread.join();
     close(mListen);
@@ -221,6 +224,35 @@ void LoopbackServer::CountBody(const std::string& aPath, std::uint64_t aBytes)
 {
     std::lock_guard lock(mMutex);
     mBodyBytes[aPath] += aBytes;
+}
+
+std::size_t LoopbackServer::StallCount(const std::string& aPath) const
+{
+    std::lock_guard lock(mMutex);
+    const auto found = mStalls.find(aPath);
+    return found == mStalls.end() ? 0 : found->second;
+}
+
+void LoopbackServer::ResumeStalled(const std::string& aPath)
+{
+    {
+        std::lock_guard lock(mMutex);
+        ++mResumes[aPath];
+    }
+    Wake();
+}
+
+void LoopbackServer::Wake()
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = write(mWake[1], &byte, 1);
+}
+
+bool LoopbackServer::Resumed(const std::string& aPath, int aSeen) const
+{
+    std::lock_guard lock(mMutex);
+    const auto found = mResumes.find(aPath);
+    return found != mResumes.end() && found->second > aSeen;
 }
 
 std::shared_ptr<const Reply> LoopbackServer::Choose(const RequestSeen& aRequest)
@@ -289,6 +321,7 @@ void LoopbackServer::Serve(std::stop_token aStop)
             const bool stalls = reply.stallAfter < total && reply.stallAfter <= reply.dropAfter;
             aConnection.bodyLimit = std::min<std::uint64_t>({total, reply.stallAfter, reply.dropAfter});
             aConnection.closeAtLimit = !stalls;
+            aConnection.bodyTotal = total;
             aConnection.chunkLeft = reply.dripChunk;
             aConnection.nextBody = Clock::now() + (reply.dripChunk > 0 ? reply.dripDelay : Clock::duration{});
         }
@@ -353,6 +386,28 @@ void LoopbackServer::Serve(std::stop_token aStop)
         }
     };
 
+    // Counts a reply that has reached its stall point, and lets one go on
+    // once ResumeStalled asks for it.
+    const auto stallOrResume = [&](Connection& aConnection) {
+        if (aConnection.closed || !aConnection.AtStall())
+            return;
+        if (!aConnection.stalled) {
+            aConnection.stalled = true;
+            std::lock_guard lock(mMutex);
+            ++mStalls[aConnection.path];
+            aConnection.stalledAt = mResumes[aConnection.path];
+        } else if (Resumed(aConnection.path, aConnection.stalledAt)) {
+            aConnection.stalled = false;
+            aConnection.closeAtLimit = true;
+            aConnection.bodyLimit =
+                std::min<std::uint64_t>(aConnection.bodyTotal, aConnection.reply->dropAfter);
+            if (!aConnection.BodyPending()) {
+                shutdown(aConnection.fd, SHUT_WR);
+                aConnection.closed = true;
+            }
+        }
+    };
+
     while (!aStop.stop_requested()) {
         const auto now = Clock::now();
         int timeout = kIdleWaitMs;
@@ -383,6 +438,7 @@ void LoopbackServer::Serve(std::stop_token aStop)
                 receive(connection);
             if (!connection.closed && connection.reply && (events & POLLOUT))
                 transmit(connection);
+            stallOrResume(connection);
         }
         if (fds[1].revents & POLLIN) {
             for (int turn = 0; turn < kAcceptsPerTurn; ++turn) {

@@ -85,6 +85,12 @@ public:
     void SetKeepAlive(bool aKeepAlive) { mKeepAlive = aKeepAlive; }
     // Connections accepted so far.
     std::size_t ConnectionCount() const { return mConnectionCount.load(); }
+    // Replies to aPath that have sent everything before their stallAfter
+    // point (the client has the head and those bytes); each counts once.
+    std::size_t StallCount(const std::string& aPath) const;
+    // Replies to aPath that wait at their stall point now go on with the rest
+    // of their body; later ones stall as usual.
+    void ResumeStalled(const std::string& aPath);
 
 private:
     struct Route {
@@ -97,15 +103,20 @@ private:
     // The reply for a request; null for "close without a reply".
     std::shared_ptr<const Reply> Choose(const RequestSeen& aRequest);
     void CountBody(const std::string& aPath, std::uint64_t aBytes);
+    void Wake();
+    // Whether a reply to aPath that stalled at resume count aSeen is to go on.
+    bool Resumed(const std::string& aPath, int aSeen) const;
 
     int mListen = -1;
     int mWake[2] = {-1, -1};  // a byte here ends the poll() wait at once
     std::uint16_t mPort = 0;
-    mutable std::mutex mMutex;  // guards mRoutes and mRequests
+    mutable std::mutex mMutex;  // guards mRoutes, mRequests, mBodyBytes, mStalls and mResumes
     std::map<std::string, Route> mRoutes;
     std::vector<RequestSeen> mRequests;
     std::map<std::string, std::uint64_t> mBodyBytes;
     std::atomic<bool> mKeepAlive{false};
     std::atomic<std::size_t> mConnectionCount{0};
+    std::map<std::string, std::size_t> mStalls;
+    std::map<std::string, int> mResumes;
     std::jthread mThread;  // last: starts after everything above exists
 };

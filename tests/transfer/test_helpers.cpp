@@ -5,12 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <sstream>
 #include <system_error>
 
 #include <gtest/gtest.h>
@@ -54,25 +50,6 @@ int BoundSocket(std::uint16_t& aPort)
 
 }  // namespace
 
-ScratchDir::ScratchDir()
-{
-    static std::atomic<int> gCounter{0};
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = info ? std::string(info->test_suite_name()) + "_" + info->name() : "scratch";
-    for (char& c : name)
-        if (c == '/')
-            c = '_';
-    mPath = std::filesystem::path(::testing::TempDir())
-            / ("transfer_" + std::to_string(getpid()) + "_" + std::to_string(gCounter++) + "_" + name);
-    std::filesystem::create_directories(mPath);
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(mPath, ignored);
-}
-
 std::uint16_t ClosedPort()
 {
     std::uint16_t port = 0;
@@ -98,18 +75,4 @@ SilentListener::~SilentListener()
 std::string SilentListener::Url(const std::string& aPath) const
 {
     return "http://127.0.0.1:" + std::to_string(mPort) + aPath;
-}
-
-std::string ReadFileBytes(const std::filesystem::path& aPath)
-{
-    std::ifstream in(aPath, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void WriteFileBytes(const std::filesystem::path& aPath, const std::string& aBytes)
-{
-    std::ofstream out(aPath, std::ios::binary | std::ios::trunc);
-    out.write(aBytes.data(), static_cast<std::streamsize>(aBytes.size()));
 }

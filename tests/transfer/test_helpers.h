@@ -1,22 +1,9 @@
 #pragma once
-// Helpers shared by the transfer tests.
+// Helpers shared by the transfer tests; curl's global set-up is made here
+// once for the whole binary.
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
-
-// A fresh folder under the test temp folder, removed by the destructor.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::filesystem::path& Path() const { return mPath; }
-
-private:
-    std::filesystem::path mPath;
-};
 
 // A port on 127.0.0.1 where nothing listens: connecting is refused.
 std::uint16_t ClosedPort();
@@ -35,6 +22,3 @@ private:
     int mSocket = -1;
     std::uint16_t mPort = 0;
 };
-
-std::string ReadFileBytes(const std::filesystem::path& aPath);
-void WriteFileBytes(const std::filesystem::path& aPath, const std::string& aBytes);

@@ -12,7 +12,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/file_bytes.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/transfer/test_helpers.h"
 #include "transfer/download_url.h"
 
@@ -23,7 +25,7 @@ protected:
     static constexpr const char* kPath = "/dir/target.bin";
 
     LoopbackServer mServer;
-    ScratchDir mScratch;
+    ScratchFolder mScratch;
     std::string mTarget = (mScratch.Path() / "target.bin").string();
 
     // "" on success, else the TransferError's text.

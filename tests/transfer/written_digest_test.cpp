@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "components/file_digests.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/transfer/test_helpers.h"
 
 namespace {
@@ -20,7 +22,7 @@ using S = TURLDownloadStatus;
 class WrittenDigest : public ::testing::Test {
 protected:
     LoopbackServer mServer;
-    ScratchDir mScratch;
+    ScratchFolder mScratch;
     std::string mTarget = (mScratch.Path() / "target.bin").string();
 
     // Runs one transfer into mTarget; true when ExecuteTarget returned.

@@ -1,33 +1,25 @@
 #pragma once
-// A sandbox for engine runs: private HOME, settings and temporary folders, a
-// fake tick clock, a host that records what the worker reports, and a
-// loopback server that serves a release.
+// A sandbox for runs of the worker, shared by the engine and console tests
+// (header only: for test binaries that link the engine): a private home with
+// settings and temporary folders, a fake tick clock, a host that records what
+// the worker reports, and a loopback server that serves a release.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "components/sha1.h"
+#include "downloader_version.h"
 #include "engine/thread_downloads.h"
 #include "platform/settings.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/loopback_server.h"
-#include "tests/support/sandbox.h"
-
-inline std::string Sha1Text(const std::string& aBytes)
-{
-    TSHA1Hasher hasher;
-    hasher.HashBuffer(aBytes.data(), aBytes.size());
-    TSHA1Digest digest;
-    hasher.GetDigest(digest);
-    return DigestToHex(digest);
-}
+#include "tests/support/scratch_folder.h"
 
 class RecordingHost : public TWorkerHost {
 public:
@@ -101,7 +93,6 @@ class EngineSandbox : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        mRoot = EnterSandbox("engine");
         std::filesystem::create_directories(Dest());
         SettingsRootKey = HKEY_CURRENT_USER;
         mEnvironment.tickCount = [this] { return mClock.load(); };
@@ -112,11 +103,11 @@ protected:
             std::lock_guard lock(mLaunchMutex);
             mLaunches.push_back({aPath, aArgs, aEnvironment});
         };
-        mData.SetVersionLocal(301);
+        mData.SetVersionLocal(ThreadDownloads::VersionToInt(kDownloaderVersion));
     }
-    void TearDown() override { std::filesystem::remove_all(mRoot); }
 
-    // The info file of a release whose files the server serves under /rel/.
+    // The info file of a release of this very version, whose files the
+    // server serves under /rel/.
     std::string ReleaseInfo(const std::vector<ServedFile>& aFiles, const std::string& aExtra = "")
     {
         std::string downloads = "[Downloads]\nPath=" + mServer.Url("/rel") + "\n";
@@ -125,20 +116,24 @@ protected:
         for (std::size_t i = 0; i < aFiles.size(); ++i) {
             const std::string key = "File" + std::to_string(i + 1);
             downloads += key + "=" + aFiles[i].name + "\n";
-            checksums += key + "=" + Sha1Text(aFiles[i].body) + "\n";
+            checksums += key + "=" + Sha1Hex(aFiles[i].body) + "\n";
             mServer.SetRoute("/rel/" + aFiles[i].name, {.body = aFiles[i].body});
             size += static_cast<double>(aFiles[i].body.size());
         }
-        return "[General]\nVersion=3.01\nSetup=setup.sh\n" + downloads + checksums
-               + "[Info]\nLine1=Sample Suite 5.2\nInfo Size=3 files\nSize="
+        return "[General]\nVersion=" + std::string(kDownloaderVersion) + "\nSetup=setup.sh\n" + downloads
+               + checksums + "[Info]\nLine1=Sample Suite 5.2\nInfo Size=3 files\nSize="
                + std::to_string(static_cast<long long>(size)) + "\n" + aExtra;
+    }
+
+    void SetSetting(const char* aName, const std::string& aValue)
+    {
+        RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, aName, aValue);
     }
 
     void ServeInfo(const std::string& aInfo)
     {
         mServer.SetRoute("/info.ini", {.body = aInfo});
-        RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Corvane\\Downloader", "INIConfig",
-                       mServer.Url("/info.ini"));
+        SetSetting("INIConfig", mServer.Url("/info.ini"));
     }
 
     void Run(TWebOperation aOperation)
@@ -161,11 +156,6 @@ protected:
     }
 
     std::filesystem::path Dest() const { return mRoot / "dest"; }
-    static std::string ReadFile(const std::filesystem::path& aPath)
-    {
-        std::ifstream in(aPath, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
 
     struct Launch {
         std::string path;
@@ -173,7 +163,8 @@ protected:
         std::vector<std::string> environment;
     };
 
-    std::filesystem::path mRoot;
+    ScratchHome mScratch;  // first: the environment is set before any thread starts
+    const std::filesystem::path mRoot = mScratch.Root();
     LoopbackServer mServer{{}};
     TDownloadData mData;
     RecordingHost mHost;
