@@ -1,29 +1,33 @@
 #pragma once
-// The digests that check one downloaded file, fed once: however many
-// algorithms a check needs, the file's bytes pass through one object. Today
-// that is the SHA-1 of the [Checksum] section; a second algorithm joins in
-// Update and Final and fills its own text.
+// The SHA-1 and the SHA-256 of one stream of bytes, fed once: a file is read
+// a single time however many digests its check needs.
 
 #include "components/sha1.h"
+#include "components/sha256.h"
 
 #include <cstddef>
 #include <string>
 
 struct TFileDigestTexts {
-    std::string sha1;  // 40 upper-case hex digits, as the [Checksum] section lists them
+    std::string sha1;    // 40 upper-case hex digits, as the [Checksum] section lists them
+    std::string sha256;  // 64 lower-case hex digits
 };
 
 // Update any number of times, then Final. One thread at a time.
 class TFileDigests {
 public:
-    void Update(const void* aData, std::size_t aSize) { mSha1.Update(aData, aSize); }
-    // Every digest; the object then starts a new, empty message.
-    TFileDigestTexts Final() { return {DigestToHex(mSha1.Final())}; }
+    void Update(const void* aData, std::size_t aSize)
+    {
+        mSha1.Update(aData, aSize);
+        mSha256.Update(aData, aSize);
+    }
+    // Both digests; the object then starts a new, empty message.
+    TFileDigestTexts Final() { return {DigestToHex(mSha1.Final()), Sha256ToHex(mSha256.Final())}; }
 
 private:
     Sha1Core mSha1;
+    Sha256Core mSha256;
 };
 
-// Every digest of the file in one read; throws std::system_error ("cannot open
-// FILE: reason") when it cannot be opened or is a folder.
+// Both digests of the file in one read; throws as ReadFileBlocks does.
 TFileDigestTexts FileDigestTexts(const std::string& aFileName);

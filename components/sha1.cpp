@@ -1,16 +1,10 @@
 #include "components/sha1.h"
-#include "platform/file_handles.h"
+#include "components/file_blocks.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <memory>
-#include <system_error>
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -225,34 +219,17 @@ void TSHA1Hasher::HashBuffer(const void* aBuf, std::size_t aBufSize)
 
 void TSHA1Hasher::HashFile(const std::string& aFileName)
 {
-    const UniqueFd file(::open(aFileName.c_str(), O_RDONLY | O_CLOEXEC));
-    const int fd = file.Get();
-    if (fd < 0)
-        throw std::system_error(errno, std::generic_category(), "cannot open " + aFileName);
-    HashDescriptor(fd, aFileName);
+    Sha1Core core;
+    ReadFileBlocks(aFileName,
+                   [&core](const std::uint8_t* aData, std::size_t aSize) { core.Update(aData, aSize); });
+    mDigest = core.Final();
 }
 
 void TSHA1Hasher::HashDescriptor(int aFd, const std::string& aName)
 {
-    const int fd = aFd;
-    // A folder opens fine on POSIX but has no content to hash; refuse it as an
-    // open failure, so a wrong path fails loudly instead of hashing as empty.
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode))
-        throw std::system_error(EISDIR, std::generic_category(), "cannot open " + aName);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // only a hint: its failure is harmless
-
-    // Not value-initialised: the buffer is written by read() before it is hashed.
-    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kHashReadBlockSize]);
     Sha1Core core;
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer.get(), kHashReadBlockSize);
-        if (got < 0 && errno == EINTR)
-            continue;  // a signal is no read failure
-        if (got <= 0)
-            break;  // end of file, or a failed read: keep the bytes so far
-        core.Update(buffer.get(), static_cast<std::size_t>(got));
-    }
+    ReadDescriptorBlocks(
+        aFd, aName, [&core](const std::uint8_t* aData, std::size_t aSize) { core.Update(aData, aSize); });
     mDigest = core.Final();
 }
 

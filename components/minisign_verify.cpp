@@ -1,0 +1,164 @@
+#include "components/minisign_verify.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view kUntrustedPrefix = "untrusted comment: ";
+constexpr std::string_view kTrustedPrefix = "trusted comment: ";
+
+// Algorithm tags as the files store them: "Ed" signs the file itself, "ED"
+// signs its BLAKE2b-512 (minisign's default since 0.10).
+constexpr std::uint8_t kLegacyAlgorithm[2] = {'E', 'd'};
+constexpr std::uint8_t kPrehashedAlgorithm[2] = {'E', 'D'};
+
+constexpr std::size_t kKeyIdSize = 8;
+constexpr std::size_t kPublicKeyBlobSize = 2 + kKeyIdSize + crypto_sign_PUBLICKEYBYTES;
+constexpr std::size_t kSignatureBlobSize = 2 + kKeyIdSize + crypto_sign_BYTES;
+
+static_assert(crypto_sign_PUBLICKEYBYTES == 32 && crypto_sign_BYTES == 64);
+
+bool SodiumReady()
+{
+    // Safe to call from any thread and any number of times; 1 means "already".
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+// Strict base64 (padding required, no blanks inside) of exactly aSize bytes.
+bool DecodeExactly(std::string_view aText, std::uint8_t* aOut, std::size_t aSize)
+{
+    if (aText.empty())
+        return false;
+    // One byte more than wanted, so that a longer text is told apart from a
+    // text of exactly the right length.
+    std::vector<std::uint8_t> decoded(aSize + 1);
+    std::size_t length = 0;
+    const char* end = nullptr;
+    if (sodium_base642bin(decoded.data(), decoded.size(), aText.data(), aText.size(), nullptr, &length, &end,
+                          sodium_base64_VARIANT_ORIGINAL)
+            != 0
+        || end != aText.data() + aText.size() || length != aSize)
+        return false;
+    std::memcpy(aOut, decoded.data(), aSize);
+    return true;
+}
+
+std::string_view TrimBlanks(std::string_view aText)
+{
+    const auto first = aText.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return {};
+    return aText.substr(first, aText.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// The file's lines without their line ends. minisign writes "\n"; a file
+// that went through a Windows editor has "\r\n", which minisign also reads.
+std::vector<std::string_view> SplitLines(std::string_view aText)
+{
+    std::vector<std::string_view> lines;
+    while (!aText.empty()) {
+        const auto end = aText.find('\n');
+        std::string_view line = aText.substr(0, end);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line);
+        if (end == std::string_view::npos)
+            break;
+        aText.remove_prefix(end + 1);
+    }
+    while (!lines.empty() && lines.back().empty())
+        lines.pop_back();
+    return lines;
+}
+
+bool Verify(const std::uint8_t* aSignature, const std::uint8_t* aMessage, std::size_t aSize,
+            const TMinisignPublicKey& aKey)
+{
+    return crypto_sign_verify_detached(aSignature, aMessage, aSize, aKey.key.data()) == 0;
+}
+
+}  // namespace
+
+std::optional<TMinisignPublicKey> ParseMinisignPublicKey(std::string_view aKeyLine)
+{
+    std::uint8_t blob[kPublicKeyBlobSize];
+    if (!SodiumReady() || !DecodeExactly(TrimBlanks(aKeyLine), blob, sizeof blob)
+        || !std::equal(blob, blob + 2, kLegacyAlgorithm))
+        return std::nullopt;
+    TMinisignPublicKey key;
+    std::copy_n(blob + 2, kKeyIdSize, key.keyId.begin());
+    std::copy_n(blob + 2 + kKeyIdSize, key.key.size(), key.key.begin());
+    return key;
+}
+
+TSignatureCheck VerifyMinisign(const TMinisignPublicKey& aKey, std::string_view aSignatureFile,
+                               std::string_view aMessage, std::string* aTrustedComment)
+{
+    if (!SodiumReady())
+        return TSignatureCheck::kMalformed;
+    const auto lines = SplitLines(aSignatureFile);
+    if (lines.size() != 4 || !lines[0].starts_with(kUntrustedPrefix) || !lines[2].starts_with(kTrustedPrefix))
+        return TSignatureCheck::kMalformed;
+
+    std::uint8_t blob[kSignatureBlobSize];
+    std::uint8_t global[crypto_sign_BYTES];
+    if (!DecodeExactly(lines[1], blob, sizeof blob) || !DecodeExactly(lines[3], global, sizeof global))
+        return TSignatureCheck::kMalformed;
+
+    const bool prehashed = std::equal(blob, blob + 2, kPrehashedAlgorithm);
+    if (!prehashed && !std::equal(blob, blob + 2, kLegacyAlgorithm))
+        return TSignatureCheck::kUnknownAlgorithm;
+    if (!std::equal(blob + 2, blob + 2 + kKeyIdSize, aKey.keyId.begin()))
+        return TSignatureCheck::kOtherKey;
+
+    const std::uint8_t* signature = blob + 2 + kKeyIdSize;
+    const auto* message = reinterpret_cast<const std::uint8_t*>(aMessage.data());
+    if (prehashed) {
+        std::uint8_t hash[crypto_generichash_BYTES_MAX];
+        crypto_generichash(hash, sizeof hash, message, aMessage.size(), nullptr, 0);
+        if (!Verify(signature, hash, sizeof hash, aKey))
+            return TSignatureCheck::kBadSignature;
+    } else if (!Verify(signature, message, aMessage.size(), aKey)) {
+        return TSignatureCheck::kBadSignature;
+    }
+
+    // The global signature binds the trusted comment to this very signature.
+    const std::string_view comment = lines[2].substr(kTrustedPrefix.size());
+    std::vector<std::uint8_t> signedComment(signature, signature + crypto_sign_BYTES);
+    signedComment.insert(signedComment.end(), comment.begin(), comment.end());
+    if (!Verify(global, signedComment.data(), signedComment.size(), aKey))
+        return TSignatureCheck::kBadTrustedComment;
+
+    if (aTrustedComment)
+        *aTrustedComment = std::string(comment);
+    return TSignatureCheck::kValid;
+}
+
+std::string SignatureCheckText(TSignatureCheck aCheck)
+{
+    switch (aCheck) {
+    case TSignatureCheck::kValid: return "signature valid";
+    case TSignatureCheck::kMalformed: return "not a minisign signature";
+    case TSignatureCheck::kUnknownAlgorithm: return "unknown signature algorithm";
+    case TSignatureCheck::kOtherKey: return "signed with another key";
+    case TSignatureCheck::kBadSignature: return "signature does not match the file";
+    case TSignatureCheck::kBadTrustedComment: return "trusted comment was changed";
+    }
+    return "unknown signature check";
+}
+
+std::string MinisignKeyIdText(const std::array<std::uint8_t, 8>& aKeyId)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (auto byte = aKeyId.rbegin(); byte != aKeyId.rend(); ++byte) {
+        text += kDigits[*byte >> 4];
+        text += kDigits[*byte & 15];
+    }
+    return text;
+}
