@@ -9,3 +9,12 @@ TFileDigestTexts FileDigestTexts(const std::string& aFileName)
     });
     return digests.Final();
 }
+
+TFileDigestTexts DescriptorDigestTexts(int aFd, const std::string& aName)
+{
+    TFileDigests digests;
+    ReadDescriptorBlocks(aFd, aName, [&digests](const std::uint8_t* aData, std::size_t aSize) {
+        digests.Update(aData, aSize);
+    });
+    return digests.Final();
+}

@@ -31,3 +31,6 @@ private:
 
 // Both digests of the file in one read; throws as ReadFileBlocks does.
 TFileDigestTexts FileDigestTexts(const std::string& aFileName);
+// The same for an open file, from its current position; aName names it in an
+// error. The descriptor stays open.
+TFileDigestTexts DescriptorDigestTexts(int aFd, const std::string& aName);

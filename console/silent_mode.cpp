@@ -21,6 +21,7 @@
 #include "console/progress_line.h"
 #include "engine/destination_folder.h"
 #include "engine/progress_figures.h"
+#include "engine/release_signature.h"
 #include "platform/settings.h"
 #include "platform/shell_open.h"
 #include "platform/system_helpers.h"
@@ -389,6 +390,10 @@ int SilentRun::Run()
         Print(texts::kCancelled);
         return static_cast<int>(TSilentExit::Cancelled);
     }
+    if (std::string why; !mData.Result() && mHost.EarlyEnd(why) == TEarlyEnd::InfoSignatureRefused) {
+        Print(std::string(kInfoSignatureText) + " (" + why + ")");
+        return static_cast<int>(TSilentExit::NotConnected);
+    }
     if (!mData.Result() || IsBlank(mData.ArchIniRemoto())) {
         std::string detail;
         if (IsBlank(mData.ArchIniRemoto()))
@@ -408,6 +413,8 @@ int SilentRun::Run()
         }
         return wizardExit;
     }
+    if (!mData.UpdateRefused().empty())
+        Print(mData.UpdateRefused());
     if (!IsBlank(mData.Line1()))
         Print(mData.Line1());
     if (!IsBlank(mData.InfoSize()))
@@ -426,6 +433,10 @@ int SilentRun::Run()
     if (mData.Cancelado() || mCancelRequested) {
         Print(texts::kCancelled);
         return static_cast<int>(TSilentExit::Cancelled);
+    }
+    if (std::string why; !mData.Result() && mHost.EarlyEnd(why) == TEarlyEnd::InfoSignatureRefused) {
+        Print(std::string(kInfoSignatureText) + " (" + why + ")");
+        return static_cast<int>(TSilentExit::DownloadFailed);
     }
     if (!mData.Result()) {
         Print(texts::DownloadFailedAt(mData.ArchivoDown()));

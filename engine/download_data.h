@@ -123,6 +123,11 @@ public:
     double AcumHeld() const { return mAcumHeld.load(); }
     void SetAcumHeld(double aValue) { mAcumHeld.store(aValue); }
 
+    // Signed releases only (a vendor key built in), empty otherwise: why a
+    // fetched newer wizard is not started; the release goes on.
+    std::string UpdateRefused() const { return Get(mUpdateRefused); }
+    void SetUpdateRefused(std::string aValue) { Set(mUpdateRefused, std::move(aValue)); }
+
 private:
     std::string Get(const std::string& aField) const
     {
@@ -182,4 +187,5 @@ private:
     std::atomic<bool> mResume{false};
     std::atomic<std::uint64_t> mArchHeld{0};
     std::atomic<double> mAcumHeld{0.0};
+    std::string mUpdateRefused;
 };

@@ -200,6 +200,22 @@ TIniReader::TIniReader(const std::string& aFileName)
     Parse();
 }
 
+TIniReader TIniReader::FromBytes(std::string aBytes)
+{
+    TIniReader reader;
+    reader.mTruncated = aBytes.size() > kMaxFileBytes;
+    if (reader.mTruncated)
+        aBytes.resize(kMaxFileBytes);
+    reader.mText = DecodeInfoText(std::move(aBytes), reader.mTruncated);
+    reader.Parse();
+    return reader;
+}
+
+std::string TIniReader::ReadBytes(const std::string& aFileName, bool& aMore, std::size_t aLimit)
+{
+    return ReadFileBytes(aFileName, aLimit, aMore);
+}
+
 void TIniReader::Parse()
 {
     // The decoded text is at most three bytes per file byte (Windows-1252 to
@@ -282,6 +298,16 @@ std::string TIniReader::ReadString(std::string_view aSection, std::string_view a
 bool TIniReader::ValueExists(std::string_view aSection, std::string_view aKey) const
 {
     return Find(aSection, aKey) != nullptr;
+}
+
+bool TIniReader::SectionHasKeys(std::string_view aSection) const
+{
+    const std::string section = Folded(AnsiToUtf8(TrimSpacesAndTabs(aSection)));
+    const auto wanted = std::pair(std::string_view(section), std::string_view());
+    const auto found = std::lower_bound(
+        mEntries.begin(), mEntries.end(), wanted,
+        [this](const TEntry& aEntry, const auto& aWanted) { return NameOf(mNames, aEntry) < aWanted; });
+    return found != mEntries.end() && NameOf(mNames, *found).first == section;
 }
 
 double TIniReader::ReadFloat(std::string_view aSection, std::string_view aKey) const

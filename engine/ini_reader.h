@@ -26,11 +26,20 @@ public:
     // Reads the whole file once. A missing or unreadable file reads as empty:
     // every key is missing. Never throws for the file's content.
     explicit TIniReader(const std::string& aFileName);
+    // Parses bytes already in hand as the constructor parses a file's, so
+    // that a signed info file is checked and read from one and the same read.
+    static TIniReader FromBytes(std::string aBytes);
+    // The bytes the constructor would read: at most aLimit, aMore telling
+    // whether the file held more; a missing or unreadable file gives none.
+    static std::string ReadBytes(const std::string& aFileName, bool& aMore,
+                                 std::size_t aLimit = kMaxFileBytes);
 
     // The value, or aDefault with its trailing blanks removed when the key is missing.
     std::string ReadString(std::string_view aSection, std::string_view aKey, std::string_view aDefault) const;
     // Presence by key name: a key with an empty value is present.
     bool ValueExists(std::string_view aSection, std::string_view aKey) const;
+    // True when the section holds at least one key.
+    bool SectionHasKeys(std::string_view aSection) const;
     // The value converted with the user's decimal separator; 0 when missing or not a number.
     double ReadFloat(std::string_view aSection, std::string_view aKey) const;
 
@@ -39,6 +48,7 @@ public:
     bool Truncated() const { return mTruncated; }
 
 private:
+    TIniReader() = default;
     // Offsets into mNames (folded section and key names) and mText (values):
     // 24 bytes a key, whatever its length, keeps a file of many tiny lines from
     // costing much more memory than the file itself.

@@ -8,9 +8,12 @@
 
 #include <sys/stat.h>
 
+#include "components/file_digests.h"
 #include "engine/info_address.h"
 #include "engine/ini_reader.h"
 #include "engine/kept_download.h"
+#include "engine/release_key.h"
+#include "engine/release_signature.h"
 #include "engine/safe_path.h"
 #include "engine/tick_count.h"
 #include "platform/settings.h"
@@ -94,6 +97,7 @@ TWorkerEnvironment TWorkerEnvironment::FromProcess(const std::string& aFirstArgu
     environment.wizardArguments.push_back("1");
     const char* updated = std::getenv(kSelfUpdatedVariable);
     environment.selfUpdateAllowed = updated == nullptr || *updated == '\0';
+    environment.publicKey = BuiltInPublicKey();
     return environment;
 }
 
@@ -245,6 +249,7 @@ void ThreadDownloads::RunConfiguration()
     TEarlyEnd whyEmpty = TEarlyEnd::NoInfoAddress;
     std::string emptyDetail;
     const std::string address = GetInfoFileURL(whyEmpty, emptyDetail);
+    mDownloadData.SetUpdateRefused("");
     mDownloadData.SetArchIniRemoto(address);
     if (IsBlank(address))
         mHost.OperationEndedEarly(whyEmpty, emptyDetail);
@@ -279,7 +284,16 @@ void ThreadDownloads::RunConfiguration()
     }
     RenameDownloaded(action.Filename());
 
-    const TIniReader ini(mDownloadData.ArchIniLocal());
+    if (!mEnvironment.publicKey.empty() && !FetchInfoSignature(action, address)) {
+        mDownloadData.SetResult(false);
+        return;
+    }
+    const std::optional<TIniReader> read = ReadInfoFile();
+    if (!read) {
+        mDownloadData.SetResult(false);
+        return;
+    }
+    const TIniReader& ini = *read;
     if (ini.Truncated()) {
         // Read in part, a release would lose its last files or checksums
         // without a sign: no info file is better than half of one.
@@ -321,6 +335,9 @@ void ThreadDownloads::RunConfiguration()
         action.SetFilename(GetTempFolder(kTempSubFolder) + wizardName);
         action.ExecuteTarget();
         RenameDownloaded(action.Filename());
+        // As after a failed self-update, the release goes on without it.
+        if (!mEnvironment.publicKey.empty() && !WizardMatchesSignedDigest(ini, action.Filename()))
+            return;
         mDownloadData.SetRestart(true);
         mDownloadData.SetMensaje(std::string(kUpdateNotice) + kVersion);
     }
@@ -374,7 +391,17 @@ void ThreadDownloads::RunDownload()
     mDownloadData.SetAcumHeld(0);
     const bool resume = mEnvironment.resume || mDownloadData.Resume();
 
-    const TIniReader ini(mDownloadData.ArchIniLocal());
+    // The copy the configuration checked, checked again: the download trusts
+    // only what is signed.
+    const std::optional<TIniReader> read = ReadInfoFile();
+    if (!read) {
+        mDownloadData.SetResult(false);
+        return;
+    }
+    const TIniReader& ini = *read;
+    // Signed releases may list SHA-256 digests as well; each file must then
+    // match both.
+    const bool checkSha256 = !mEnvironment.publicKey.empty() && ini.SectionHasKeys(kChecksum256Section);
     std::int32_t total = 0;
     while (ini.ValueExists("Downloads", "File" + std::to_string(total + 1)))
         ++total;
@@ -407,6 +434,7 @@ void ThreadDownloads::RunDownload()
         } else {
             mDownloadData.SetArchivoDown(ini.ReadString("Downloads", key, " "));
             mDownloadData.SetArchivoHash(ini.ReadString("Checksum", key, " "));
+            const std::string sha256 = checkSha256 ? ini.ReadString(kChecksum256Section, key, "") : "";
             if (IsBlank(mDownloadData.ArchivoDown())) {
                 goOn = false;
             } else {
@@ -434,7 +462,8 @@ void ThreadDownloads::RunDownload()
                         break;
                     }
                 }
-                DownloadWithAttempts(action, *destination, name, localName, *target, resume);
+                DownloadWithAttempts(action, *destination, name, localName, *target, resume,
+                                     checkSha256 ? &sha256 : nullptr);
                 if (!mDownloadData.Result())
                     break;
                 mDownloadData.SetAcumuladosEnteros(mDownloadData.Acumulado());
@@ -451,7 +480,8 @@ void ThreadDownloads::RunDownload()
 // and placed.
 void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderHandle& aFolder,
                                            const std::string& aName, const std::string& aLocalName,
-                                           const std::string& aTarget, bool aResume)
+                                           const std::string& aTarget, bool aResume,
+                                           const std::string* aSha256)
 {
     const std::string source = mDownloadData.CarpetaOrigen() + "/" + aLocalName;
     mDownloadData.SetTStart(0);
@@ -493,7 +523,7 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
             if (kept)
                 kept->Complete();
             UniqueFd checked;
-            mDownloadData.SetResult(CheckFileHash(aFolder, aLocalName, aAction, reason, checked));
+            mDownloadData.SetResult(CheckFileHash(aFolder, aLocalName, aAction, aSha256, reason, checked));
             // No cached copy to drop: transfers always go to the server.
             if (mDownloadData.Result())
                 RenameDownloaded(aFolder, aLocalName, IdentityOf(checked.Get()).value_or(TFileIdentity{}));
@@ -514,22 +544,34 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
 }
 
 bool ThreadDownloads::CheckFileHash(const TFolderHandle& aFolder, const std::string& aName,
-                                    TDownLoadURL& aAction, std::string& aReason, UniqueFd& aChecked)
+                                    TDownLoadURL& aAction, const std::string* aSha256, std::string& aReason,
+                                    UniqueFd& aChecked)
 {
     const std::string expected = mDownloadData.ArchivoHash();
     const std::optional<TFileDigestTexts> written = aAction.TakeWrittenDigest();
     const auto& writtenFile = aAction.WrittenFile();
     aChecked = aFolder.OpenForReading(aName);
     struct stat info {};
-    const bool same = written && writtenFile && IdentityOf(aChecked.Get()) == writtenFile->identity
+    const bool same = !aSha256 && written && writtenFile
+                      && IdentityOf(aChecked.Get()) == writtenFile->identity
                       && ::fstat(aChecked.Get(), &info) == 0
                       && static_cast<std::uint64_t>(info.st_size) == writtenFile->size;
-    const std::string actual = same ? written->sha1 : DescriptorSha1Hex(aChecked.Get(), aName);
-    if (expected == actual)
-        return true;
-    aReason =
-        "checksum mismatch for " + mDownloadData.ArchivoDown() + ": expected " + expected + ", got " + actual;
-    return false;
+    // Both digests from one read of the file when both are asked for.
+    const TFileDigestTexts actual = same ? TFileDigestTexts{written->sha1, ""}
+                                    : aSha256
+                                        ? DescriptorDigestTexts(aChecked.Get(), aName)
+                                        : TFileDigestTexts{DescriptorSha1Hex(aChecked.Get(), aName), ""};
+    if (expected != actual.sha1) {
+        aReason = "checksum mismatch for " + mDownloadData.ArchivoDown() + ": expected " + expected + ", got "
+                  + actual.sha1;
+        return false;
+    }
+    if (aSha256 && !Sha256TextMatches(*aSha256, actual.sha256)) {
+        aReason = "SHA-256 mismatch for " + mDownloadData.ArchivoDown() + ": expected " + *aSha256 + ", got "
+                  + actual.sha256;
+        return false;
+    }
+    return true;
 }
 
 void ThreadDownloads::DownloadProgress(TDownLoadURL& /*aSender*/, std::uint64_t aProgress,

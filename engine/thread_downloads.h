@@ -25,6 +25,7 @@
 #include "components/sha1.h"
 #include "downloader_version.h"
 #include "engine/download_data.h"
+#include "engine/ini_reader.h"
 #include "platform/folder_handle.h"
 #include "transfer/download_url.h"
 
@@ -38,6 +39,10 @@ enum class TEarlyEnd {
     PrivateFolderRefused,  // aDetail: why the private temporary folder cannot be trusted
     InfoFileNotFetched,    // aDetail: the transfer's reason
     InfoFileTruncated,     // read in part only
+    // A vendor key is built in and the info file's signature is missing or
+    // invalid; aDetail: why. Also reported by a download whose local copy no
+    // longer matches its signature.
+    InfoSignatureRefused,
 };
 
 // What the controlling side provides. Members are called on the worker thread
@@ -91,11 +96,15 @@ struct TWorkerEnvironment {
     std::vector<std::string> wizardArguments{"1"};  // given to a newer wizard
     bool selfUpdateAllowed = true;                  // false in a wizard started by a self-update
     bool resume = false;  // resume and skip for every release, not only for those that ask
+    // The vendor's minisign key line (DOWNLOADER_PUBLIC_KEY). Empty: releases
+    // are not signed, and no signature is fetched or checked.
+    std::string publicKey;
 
     // The environment of this process: the first positional argument is the
     // release number, kSelfUpdatedVariable forbids another self-update, and
     // a newer wizard gets aArguments (the command line without the program's
-    // name) followed by "1", so that it serves the same release.
+    // name) followed by "1", so that it serves the same release; the key is
+    // the one built in.
     static TWorkerEnvironment FromProcess(const std::string& aFirstArgument,
                                           const std::vector<std::string>& aArguments = {});
 
@@ -155,9 +164,11 @@ private:
     void RunDownloaderLaunch();
     void RunDownload();
     // aName as listed; aLocalName the same with "/" separators, relative to
-    // aFolder; aTarget its full path, for messages.
+    // aFolder; aTarget its full path, for messages; aSha256 the signed
+    // [Checksum256] entry the file must match too, if any.
     void DownloadWithAttempts(TDownLoadURL& aAction, const TFolderHandle& aFolder, const std::string& aName,
-                              const std::string& aLocalName, const std::string& aTarget, bool aResume);
+                              const std::string& aLocalName, const std::string& aTarget, bool aResume,
+                              const std::string* aSha256);
     // Resume and skip (engine/resume_attempts.cpp). True when the file is
     // already there, verified: it then counts as done.
     bool SkipVerifiedFile(const std::string& aName, const TFolderHandle& aFolder,
@@ -167,12 +178,23 @@ private:
     void RunInstall();
     // The info file's address; aWhyEmpty tells what to report when it is blank.
     std::string GetInfoFileURL(TEarlyEnd& aWhyEmpty, std::string& aDetail);
-    // True when the SHA-1 text of aName in aFolder equals ArchivoHash;
-    // otherwise aReason tells why. aChecked receives the file that was
-    // judged. aAction's written digest is taken when it belongs to that very
-    // file at its size; else the file is read here.
+    // True when the SHA-1 text of aName in aFolder equals ArchivoHash and,
+    // when aSha256 is given, its SHA-256 equals that text too; otherwise
+    // aReason tells why. aChecked receives the file that was judged. aAction's
+    // written digest is taken when it belongs to that very file at its size
+    // and no SHA-256 is asked for; else the file is read here, once for both.
     bool CheckFileHash(const TFolderHandle& aFolder, const std::string& aName, TDownLoadURL& aAction,
-                       std::string& aReason, UniqueFd& aChecked);
+                       const std::string* aSha256, std::string& aReason, UniqueFd& aChecked);
+    // The info file's reader; with a key, only after its signature has been
+    // checked against the copy in the private folder (empty when refused,
+    // reported as TEarlyEnd::InfoSignatureRefused).
+    std::optional<TIniReader> ReadInfoFile();
+    // Fetches the info file's signature beside its local copy. False, reported
+    // as TEarlyEnd::InfoSignatureRefused, when it cannot be fetched.
+    bool FetchInfoSignature(TDownLoadURL& aAction, const std::string& aInfoAddress);
+    // With a key: true when the fetched wizard at aPath matches the signed
+    // DownloaderSHA256; otherwise UpdateRefused says why.
+    bool WizardMatchesSignedDigest(const TIniReader& aIni, const std::string& aPath);
     void OpenWithShell(const std::string& aPath, const std::vector<std::string>& aArgs);
     void AbortRunningTransfer();
     void PauseAfterConfiguration();

@@ -2,14 +2,15 @@
 // the verifier must accept what the vendor's own tool writes, and refuse
 // each way a signature can be wrong.
 #include "components/minisign_verify.h"
+#include "tests/support/minisign_tool.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -17,21 +18,6 @@
 #include <vector>
 
 namespace {
-
-namespace fs = std::filesystem;
-
-std::string ReadText(const fs::path& aPath)
-{
-    std::ifstream in(aPath, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteText(const fs::path& aPath, const std::string& aText)
-{
-    std::ofstream(aPath, std::ios::binary) << aText;
-}
 
 std::vector<std::string> Lines(const std::string& aText)
 {
@@ -75,62 +61,36 @@ std::string Base64Encode(const std::string& aBytes)
     return text;
 }
 
-// One key pair made by the tool; the secret key has no password (-W).
-struct ToolKey {
-    fs::path secretFile;
-    std::string publicFile;  // the whole minisign.pub text
-    std::string keyLine() const { return Lines(publicFile).at(1); }
-};
-
 class MinisignInterop : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_EQ(std::system("command -v minisign >/dev/null 2>&1"), 0)
+        ASSERT_TRUE(MinisignToolPresent())
             << "these tests need Debian's minisign package (scripts/install-deps installs it)";
-        sDir = fs::path(::testing::TempDir()) / ("minisign-" + std::to_string(::getpid()));
-        fs::remove_all(sDir);
-        fs::create_directories(sDir);
-        sOurs = MakeKey("ours");
-        sOther = MakeKey("other");
+        sOurs = std::make_unique<MinisignToolKey>("ours");
+        sOther = std::make_unique<MinisignToolKey>("other");
     }
-    static void TearDownTestSuite() { fs::remove_all(sDir); }
-
-    static ToolKey MakeKey(const std::string& aName)
+    static void TearDownTestSuite()
     {
-        const fs::path secret = sDir / (aName + ".key"), pub = sDir / (aName + ".pub");
-        const std::string command =
-            "minisign -G -W -p '" + pub.string() + "' -s '" + secret.string() + "' >/dev/null 2>&1";
-        if (std::system(command.c_str()) != 0)
-            throw std::runtime_error("minisign -G failed");
-        return {secret, ReadText(pub)};
+        sOurs.reset();
+        sOther.reset();
     }
 
-    // The tool's signature of aMessage; aLegacy asks for the unhashed form.
-    static std::string Sign(const ToolKey& aKey, const std::string& aMessage, bool aLegacy,
+    static std::string Sign(const MinisignToolKey& aKey, const std::string& aMessage, bool aLegacy,
                             const std::string& aTrustedComment = "timestamp:1 file:info.ini")
     {
-        static int sCount = 0;
-        const fs::path file = sDir / ("message" + std::to_string(++sCount));
-        WriteText(file, aMessage);
-        const std::string command = "minisign -S " + std::string(aLegacy ? "-l " : "") + "-s '"
-                                    + aKey.secretFile.string() + "' -m '" + file.string() + "' -t '"
-                                    + aTrustedComment + "' >/dev/null 2>&1";
-        if (std::system(command.c_str()) != 0)
-            throw std::runtime_error("minisign -S failed");
-        return ReadText(file.string() + ".minisig");
+        return aKey.Sign(aMessage, aLegacy, aTrustedComment);
     }
 
-    static TMinisignPublicKey Key(const ToolKey& aKey)
+    static TMinisignPublicKey Key(const MinisignToolKey& aKey)
     {
-        const auto key = ParseMinisignPublicKey(aKey.keyLine());
+        const auto key = ParseMinisignPublicKey(aKey.KeyLine());
         if (!key)
             throw std::runtime_error("the tool's public key did not parse");
         return *key;
     }
 
-    static inline fs::path sDir;
-    static inline ToolKey sOurs, sOther;
+    static inline std::unique_ptr<MinisignToolKey> sOurs, sOther;
 };
 
 // ---- Keys ---------------------------------------------------------------------
@@ -138,26 +98,26 @@ protected:
 TEST_F(MinisignInterop, KeyLineGivesTheIdTheToolPrints)
 {
     // "untrusted comment: minisign public key 0123456789ABCDEF"
-    const std::string comment = Lines(sOurs.publicFile).at(0);
-    const auto key = ParseMinisignPublicKey("  " + sOurs.keyLine() + "\n");
+    const std::string comment = Lines(sOurs->PublicText()).at(0);
+    const auto key = ParseMinisignPublicKey("  " + sOurs->KeyLine() + "\n");
     ASSERT_TRUE(key.has_value());
     EXPECT_EQ(MinisignKeyIdText(key->keyId), comment.substr(comment.rfind(' ') + 1));
-    EXPECT_NE(MinisignKeyIdText(Key(sOther).keyId), MinisignKeyIdText(key->keyId));
+    EXPECT_NE(MinisignKeyIdText(Key(*sOther).keyId), MinisignKeyIdText(key->keyId));
 }
 
 TEST_F(MinisignInterop, RefusesWhatIsNoPublicKeyLine)
 {
-    const std::string line = sOurs.keyLine();
+    const std::string line = sOurs->KeyLine();
     std::string otherAlgorithm = Base64Decode(line);
     otherAlgorithm[1] = 'X';
     const std::string cases[] = {
         "",
-        sOurs.publicFile,                            // the whole file, comment and all
-        line.substr(0, line.size() - 4),             // cut short
-        line + "AAAA",                               // too long
-        line.substr(0, 20) + "*" + line.substr(21),  // not base64
-        Base64Encode(otherAlgorithm),                // not an Ed25519 key
-        Lines(ReadText(sOurs.secretFile)).at(1),     // the secret key line
+        sOurs->PublicText(),                                          // the whole file, comment and all
+        line.substr(0, line.size() - 4),                              // cut short
+        line + "AAAA",                                                // too long
+        line.substr(0, 20) + "*" + line.substr(21),                   // not base64
+        Base64Encode(otherAlgorithm),                                 // not an Ed25519 key
+        Lines(MinisignToolKey::ReadText(sOurs->SecretFile())).at(1),  // the secret key line
     };
     for (const auto& text : cases)
         EXPECT_FALSE(ParseMinisignPublicKey(text).has_value()) << text;
@@ -183,10 +143,10 @@ class MinisignForms : public MinisignInterop,
 TEST_P(MinisignForms, AcceptsTheToolsSignatureAndGivesItsTrustedComment)
 {
     const auto& [message, legacy] = GetParam();
-    const std::string signature = Sign(sOurs, message.message, legacy, "timestamp:42\tfile:x.ini");
+    const std::string signature = Sign(*sOurs, message.message, legacy, "timestamp:42\tfile:x.ini");
     EXPECT_EQ(Base64Decode(Lines(signature).at(1)).substr(0, 2), legacy ? "Ed" : "ED");
     std::string comment;
-    EXPECT_EQ(VerifyMinisign(Key(sOurs), signature, message.message, &comment), TSignatureCheck::kValid);
+    EXPECT_EQ(VerifyMinisign(Key(*sOurs), signature, message.message, &comment), TSignatureCheck::kValid);
     EXPECT_EQ(comment, "timestamp:42\tfile:x.ini");
 }
 
@@ -214,10 +174,10 @@ std::string EditBlob(const std::string& aSignature, const std::function<void(std
 class MinisignRefusals : public MinisignInterop, public ::testing::WithParamInterface<bool> {
 protected:
     bool Legacy() const { return GetParam(); }
-    std::string Signature() const { return Sign(sOurs, kInfo, Legacy()); }
+    std::string Signature() const { return Sign(*sOurs, kInfo, Legacy()); }
     TSignatureCheck Check(const std::string& aSignature, const std::string& aMessage = kInfo) const
     {
-        return VerifyMinisign(Key(sOurs), aSignature, aMessage);
+        return VerifyMinisign(Key(*sOurs), aSignature, aMessage);
     }
 };
 
@@ -246,18 +206,18 @@ TEST_P(MinisignRefusals, GlobalSignatureOfAnotherSignatureIsRefused)
     // Both lines are genuine, but the comment's signature belongs to another
     // file's signature: the pair must come from one signing.
     auto lines = Lines(Signature());
-    lines.at(3) = Lines(Sign(sOurs, "other file", Legacy())).at(3);
+    lines.at(3) = Lines(Sign(*sOurs, "other file", Legacy())).at(3);
     EXPECT_EQ(Check(JoinLines(lines)), TSignatureCheck::kBadTrustedComment);
 }
 
 TEST_P(MinisignRefusals, AnotherKeysSignatureIsRefused)
 {
-    const std::string signature = Sign(sOther, kInfo, Legacy());
+    const std::string signature = Sign(*sOther, kInfo, Legacy());
     EXPECT_EQ(Check(signature), TSignatureCheck::kOtherKey);
-    EXPECT_EQ(VerifyMinisign(Key(sOther), signature, kInfo), TSignatureCheck::kValid);
+    EXPECT_EQ(VerifyMinisign(Key(*sOther), signature, kInfo), TSignatureCheck::kValid);
 
     // Another key's signature relabelled with our key id still fails.
-    const auto ours = Key(sOurs).keyId;
+    const auto ours = Key(*sOurs).keyId;
     const std::string relabelled = EditBlob(
         signature, [&](std::string& aBlob) { std::copy(ours.begin(), ours.end(), aBlob.begin() + 2); });
     EXPECT_EQ(Check(relabelled), TSignatureCheck::kBadSignature);

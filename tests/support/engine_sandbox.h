@@ -70,6 +70,18 @@ public:
         std::lock_guard lock(mMutex);
         return mUnreadableVersions;
     }
+    void OperationEndedEarly(TEarlyEnd aWhy, const std::string& aDetail) noexcept override
+    {
+        std::lock_guard lock(mMutex);
+        if (aWhy == TEarlyEnd::InfoSignatureRefused)
+            mSignatureRefusal = aDetail;
+    }
+    // The last reason the info file's signature was refused; "" for none.
+    std::string SignatureRefusal()
+    {
+        std::lock_guard lock(mMutex);
+        return mSignatureRefusal;
+    }
 
     std::atomic<int> mPosts{0};
     std::atomic<bool> mStallTimerEnabled{false};
@@ -82,6 +94,7 @@ private:
     std::vector<std::string> mVerified;
     std::vector<std::string> mFailures;
     std::vector<std::string> mUnreadableVersions;
+    std::string mSignatureRefusal;
 };
 
 struct ServedFile {

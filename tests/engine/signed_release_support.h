@@ -1,0 +1,91 @@
+#pragma once
+// A release signed with a key made by the real minisign tool, for the
+// worker's and the silent mode's tests of signed releases. The worker gets
+// the key through its environment, as a build with DOWNLOADER_PUBLIC_KEY
+// gives it.
+
+#include <cctype>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "components/sha256.h"
+#include "tests/engine/engine_test_support.h"
+#include "tests/support/minisign_tool.h"
+
+inline std::string Sha256Text(const std::string& aBytes)
+{
+    Sha256Core core;
+    core.Update(aBytes.data(), aBytes.size());
+    return Sha256ToHex(core.Final());
+}
+
+inline std::string Upper(std::string aText)
+{
+    for (char& c : aText)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return aText;
+}
+
+inline const std::vector<ServedFile> kTwoFiles = {
+    {"setup.sh", "#!/bin/sh\nexit 0\n"},
+    {"data.cab", std::string(200000, 'd')},
+};
+
+inline const std::string kWizard = "#!/bin/sh\nexit 0\n";
+
+class SignedRelease : public EngineSandbox {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(MinisignToolPresent()) << "these tests need Debian's minisign package";
+        sVendor = std::make_unique<MinisignToolKey>("vendor");
+        sStranger = std::make_unique<MinisignToolKey>("stranger");
+    }
+    static void TearDownTestSuite()
+    {
+        sVendor.reset();
+        sStranger.reset();
+    }
+    void SetUp() override
+    {
+        EngineSandbox::SetUp();
+        mEnvironment.publicKey = sVendor->KeyLine();
+        mData.SetLine1("kept");
+    }
+
+    // [Checksum256] lines for aFiles, as the publishing tool writes them.
+    static std::string Checksum256(const std::vector<ServedFile>& aFiles)
+    {
+        std::string section = "[Checksum256]\n";
+        for (std::size_t i = 0; i < aFiles.size(); ++i)
+            section += "File" + std::to_string(i + 1) + "=" + Sha256Text(aFiles[i].body) + "\n";
+        return section;
+    }
+
+    // Serves aInfo with aSignature beside it (none when empty).
+    void ServeSigned(const std::string& aInfo, const std::string& aSignature)
+    {
+        ServeInfo(aInfo);
+        if (!aSignature.empty())
+            mServer.SetRoute("/info.ini.minisig", {.body = aSignature});
+    }
+
+    // An info file offering the newer wizard with the given [General] line.
+    std::string WizardInfo(const std::string& aDigestLine)
+    {
+        mServer.SetRoute("/wiz/downloader-new", {.body = kWizard});
+        return "[General]\nVersion=3.02\nDownloader=downloader-new\nPath=" + mServer.Url("/wiz") + "\n"
+               + aDigestLine + "[Info]\nLine1=Title\n";
+    }
+
+    std::size_t ReleaseRequests() const
+    {
+        std::size_t count = 0;
+        for (const auto& path : mServer.RequestedPaths())
+            count += path.rfind("/rel/", 0) == 0 || path.rfind("/wiz/", 0) == 0;
+        return count;
+    }
+
+    static inline std::unique_ptr<MinisignToolKey> sVendor, sStranger;
+};
