@@ -54,6 +54,10 @@ void TfrmMain::EnterConnecting()
         close();
         return;
     }
+    // A signed release whose newer wizard did not match: the user learns why
+    // this wizard carries on instead.
+    if (const std::string refused = data.UpdateRefused(); !refused.empty())
+        ShowWarning(QString::fromStdString(refused));
     const QString line1 = QString::fromStdString(data.Line1());
     lblLineInfo1->setText(line1);
     if (TaskbarProgress)
