@@ -7,6 +7,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "components/sha256.h"
 #include "engine/ini_reader.h"
 #include "platform/text.h"
 
@@ -211,6 +212,12 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
         CheckVersion(aRelease.wizardVersion);
         CheckFileName("the wizard", aRelease.wizardName);
     }
+    if (!aRelease.wizardSha256.empty()) {
+        if (!anyWizard)
+            throw std::invalid_argument("cannot give the wizard's SHA-256 without offering a wizard");
+        if (!IsSha256Text(aRelease.wizardSha256))
+            throw std::invalid_argument("cannot list the wizard's SHA-256: it is not 64 hexadecimal digits");
+    }
     std::string wizardUrl = aRelease.wizardUrl;
     while (!wizardUrl.empty() && wizardUrl.back() == '/')
         wizardUrl.pop_back();
@@ -233,6 +240,9 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
         if (file.sha1.size() != 40 || file.sha1.find_first_not_of("0123456789ABCDEF") != std::string::npos)
             throw std::invalid_argument("cannot list file \"" + file.name
                                         + "\": its checksum is not 40 upper-case hexadecimal digits");
+        if (!IsSha256Text(file.sha256))
+            throw std::invalid_argument("cannot list file \"" + file.name
+                                        + "\": its SHA-256 is not 64 hexadecimal digits");
         if (file.size > std::numeric_limits<std::uint64_t>::max() - totalBytes)
             throw std::invalid_argument("cannot add up the release size: it overflows");
         totalBytes += file.size;
@@ -263,6 +273,7 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
     AppendKey(out, "Downloader", aRelease.wizardName);
     AppendKey(out, "Setup", aRelease.setup);
     AppendKey(out, "Path", wizardUrl);
+    AppendKey(out, "DownloaderSHA256", aRelease.wizardSha256);
     out += kLineEnd;
     out += "[Downloads]";
     out += kLineEnd;
@@ -276,6 +287,11 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
     out += kLineEnd;
     for (std::size_t i = 0; i < aRelease.files.size(); ++i)
         AppendKey(out, "File" + std::to_string(i + 1), aRelease.files[i].sha1);
+    out += kLineEnd;
+    out += "[Checksum256]";
+    out += kLineEnd;
+    for (std::size_t i = 0; i < aRelease.files.size(); ++i)
+        AppendKey(out, "File" + std::to_string(i + 1), aRelease.files[i].sha256);
     out += kLineEnd;
     out += "[Info]";
     out += kLineEnd;

@@ -11,8 +11,9 @@
 #include <vector>
 
 struct TReleaseFile {
-    std::string name;  // the name on the server and in the [Downloads] list
-    std::string sha1;  // 40 upper-case hexadecimal digits of the file as served
+    std::string name;    // the name on the server and in the [Downloads] list
+    std::string sha1;    // 40 upper-case hexadecimal digits of the file as served
+    std::string sha256;  // 64 hexadecimal digits, for a signed release's [Checksum256]
     std::uint64_t size = 0;
 };
 
@@ -22,6 +23,9 @@ struct TReleaseDescription {
     std::string wizardVersion;
     std::string wizardName;
     std::string wizardUrl;
+    // The wizard's SHA-256 ([General] DownloaderSHA256), which a signed
+    // release needs before it starts a newer wizard; empty: none.
+    std::string wizardSha256;
     std::string setup;                // the setup program's name once downloaded (after any ".rename")
     std::string baseUrl;              // [Downloads] Path; trailing "/" are removed
     std::vector<TReleaseFile> files;  // in download order
@@ -63,5 +67,6 @@ std::vector<TReleaseFile> OrderReleaseFiles(std::vector<TReleaseFile> aFiles,
 // could act on it: a refused file name, two files arriving under one name, a
 // setup program that is not among the files, a version that is not digits and
 // dots, an address that is not http(s), a text holding a line break or longer
-// than the wizard reads.
+// than the wizard reads, a checksum that is not hexadecimal of its length.
+// [Checksum256] is always written; a wizard without a built-in key ignores it.
 std::string BuildInfoFile(const TReleaseDescription& aRelease);

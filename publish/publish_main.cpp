@@ -24,10 +24,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "components/file_digests.h"
 #include "publish/info_file_writer.h"
 #include "publish/output_file.h"
 #include "publish/release_folder.h"
 #include "publish/release_server.h"
+#include "publish/release_signing.h"
 
 namespace {
 
@@ -47,6 +49,9 @@ folders are left out.
   --wizard-version V    newest wizard version, digits and dots ([General] Version);
   --wizard-name NAME      with the wizard's file name ([General] Downloader)
   --wizard-url URL        and the address of its folder ([General] Path)
+  --wizard-file PATH    the newer wizard's file: its SHA-256 is listed
+                        ([General] DownloaderSHA256), which a wizard with a built-in
+                        key needs before it starts a newer one
   --title TEXT          product title line ([Info] Line1)
   --link URL            product page ([Info] Link)
   --info-link TEXT      caption of the link to the product page ([Info] Info Link)
@@ -68,10 +73,17 @@ folders are left out.
                         FILE lies in RELEASE_DIR it is not listed itself. A link is
                         followed, a FIFO or device written directly; a file is
                         replaced whole and keeps its permissions
+  --sign SECRET_KEY     sign the info file with the vendor's minisign secret key
+                        file: runs "minisign -S", which writes FILE.minisig beside
+                        the -o FILE (minisign asks for the key's password itself)
   --help                show this text
 
+Every file is listed with its SHA-256 too ([Checksum256]); a wizard with a
+built-in key checks it beside the SHA-1, one without a key ignores it.
+
 serve: serves RELEASE_DIR and the info file (as /info.ini) on 127.0.0.1 until
-interrupted, and prints the info file's address as the first line.
+interrupted, and prints the info file's address as the first line. With
+--sign, the signature of the generated info file is served as /info.ini.minisig.
   --port N              port to listen on (default: one the system picks)
   --base-url-from-port  use this server's own address as --base-url
 
@@ -95,6 +107,8 @@ struct TOptions {
     std::string orderFile;
     bool orderGiven = false;
     std::vector<std::string> renamed;
+    std::string wizardFile;
+    std::string secretKey;
     TReleaseDescription release;
 };
 
@@ -148,6 +162,8 @@ TOptions ParseArguments(int aArgc, char** aArgv)
         {"--end2", &options.release.end2},
         {"-o", &options.output},
         {"--order-file", &options.orderFile},
+        {"--wizard-file", &options.wizardFile},
+        {"--sign", &options.secretKey},
     };
     std::vector<std::string> positional;
     for (; i < args.size(); ++i) {
@@ -196,6 +212,8 @@ TOptions ParseArguments(int aArgc, char** aArgv)
     options.folder = positional[0];
     if (options.serve && !options.output.empty())
         throw UsageError("serve writes no info file; -o is for the plain command");
+    if (!options.secretKey.empty() && !options.serve && options.output.empty())
+        throw UsageError("--sign needs -o FILE: the signature is written beside the info file");
     if (options.orderGiven && !options.orderFile.empty())
         throw UsageError("give --order or --order-file, not both");
     if (options.baseUrlFromPort && !options.release.baseUrl.empty())
@@ -255,6 +273,8 @@ TReleaseDescription DescribeRelease(const TOptions& aOptions, const std::vector<
         // Two files arriving as NAME are refused when the info file is built.
     }
     TReleaseDescription release = aOptions.release;
+    if (!aOptions.wizardFile.empty())
+        release.wizardSha256 = FileDigestTexts(aOptions.wizardFile).sha256;
     const std::vector<std::string> order =
         aOptions.orderFile.empty() ? aOptions.order : ReadOrderFile(aOptions.orderFile);
     release.files = OrderReleaseFiles(std::move(listing.files), order, release.setup);
@@ -277,9 +297,15 @@ int Publish(const TOptions& aOptions)
 {
     // The file that is really written, for -o naming a link into the folder.
     std::vector<std::string> skip;
-    if (const auto inside = OutputInside(aOptions.folder, ResolveOutputPath(aOptions.output)))
+    if (const auto inside = OutputInside(aOptions.folder, ResolveOutputPath(aOptions.output))) {
         skip.push_back(*inside);
+        skip.push_back(*inside + ".minisig");  // an earlier run's signature
+    }
+    if (!aOptions.secretKey.empty() && !fs::is_regular_file(aOptions.secretKey))
+        throw std::invalid_argument("cannot sign with " + aOptions.secretKey + ": no such key file");
     WriteOutput(aOptions.output, BuildInfoFile(DescribeRelease(aOptions, skip)));
+    if (!aOptions.secretKey.empty())
+        SignWithMinisign(aOptions.secretKey, aOptions.output);
     return 0;
 }
 
@@ -294,7 +320,7 @@ int Serve(const TOptions& aOptions)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     const std::string infoName = fs::path(TReleaseServer::kInfoPath).filename().string();
-    TReleaseDescription release = DescribeRelease(aOptions, {infoName});
+    TReleaseDescription release = DescribeRelease(aOptions, {infoName, infoName + ".minisig"});
     if (fs::exists(fs::path(aOptions.folder) / infoName))
         std::cerr << "downloader-publish: not listed: " << infoName << " (" << TReleaseServer::kInfoPath
                   << " serves the generated info file)\n";
@@ -307,7 +333,10 @@ int Serve(const TOptions& aOptions)
     const std::string origin = "http://127.0.0.1:" + std::to_string(port);
     if (aOptions.baseUrlFromPort)
         release.baseUrl = origin;
-    server.SetInfoText(BuildInfoFile(release));
+    const std::string infoText = BuildInfoFile(release);
+    server.SetInfoText(infoText);
+    if (!aOptions.secretKey.empty())
+        server.SetInfoSignature(SignTextWithMinisign(aOptions.secretKey, infoText));
 
     std::atomic<bool> failed{false}, finished{false};
     std::thread serving([&] {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "components/sha1.h"
+#include "components/file_digests.h"
 
 namespace fs = std::filesystem;
 
@@ -38,7 +38,10 @@ TFolderListing ListReleaseFolder(const std::string& aFolder, const std::vector<s
         file.size = fs::file_size(entry.path(), error);
         if (error)
             throw std::system_error(error, "cannot read the size of " + entry.path().string());
-        file.sha1 = FileSha1Hex(entry.path().string());
+        // Both digests from one read of the file.
+        const TFileDigestTexts digests = FileDigestTexts(entry.path().string());
+        file.sha1 = digests.sha1;
+        file.sha256 = digests.sha256;
         listing.files.push_back(std::move(file));
     }
     std::sort(listing.files.begin(), listing.files.end(),

@@ -21,6 +21,10 @@ TReleaseServer::TReleaseServer(std::map<std::string, std::string> aFiles, std::s
             aResponse.set_content(mInfoText, "application/octet-stream");
             return;
         }
+        if (aRequest.path == std::string(kInfoPath) + ".minisig" && !mInfoSignature.empty()) {
+            aResponse.set_content(mInfoSignature, "application/octet-stream");
+            return;
+        }
         const auto found = mFiles.find(aRequest.path.substr(1));
         std::error_code error;
         const std::uintmax_t size =

@@ -27,6 +27,9 @@ public:
     int Bind(int aPort);
     // The info text may be set after Bind, once the port is known; not while Run is serving.
     void SetInfoText(std::string aText) { mInfoText = std::move(aText); }
+    // The info file's minisign signature, served beside it as kInfoPath
+    // ".minisig"; empty: none (404). The same rule as SetInfoText.
+    void SetInfoSignature(std::string aText) { mInfoSignature = std::move(aText); }
     // Serves on the calling thread until Stop; false when serving failed.
     bool Run();
     // Any thread.
@@ -35,5 +38,6 @@ public:
 private:
     std::map<std::string, std::string> mFiles;
     std::string mInfoText;
+    std::string mInfoSignature;
     std::unique_ptr<httplib::Server> mServer;
 };

@@ -22,6 +22,10 @@ namespace fs = std::filesystem;
 constexpr const char* kSha1Abc = "A9993E364706816ABA3E25717850C26C9CD0D89D";
 constexpr const char* kSha1Empty = "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709";
 constexpr const char* kSha1A55 = "C1C8BBDC22796E28C0E15163D20899B65621D65A";  // 55 times 'a'
+// And from sha256sum.
+constexpr const char* kSha256Abc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+constexpr const char* kSha256Empty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+constexpr const char* kSha256A55 = "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318";
 
 TReleaseDescription SampleRelease()
 {
@@ -32,9 +36,9 @@ TReleaseDescription SampleRelease()
     release.setup = "Setup.exe";
     release.baseUrl = "http://example.test/release";
     release.files = {
-        {"Setup.exe.rename", kSha1Abc, 3},
-        {"Data1.cab", kSha1Empty, 100},
-        {"Data2.cab", kSha1A55, 125829017},
+        {"Setup.exe.rename", kSha1Abc, kSha256Abc, 3},
+        {"Data1.cab", kSha1Empty, kSha256Empty, 100},
+        {"Data2.cab", kSha1A55, kSha256A55, 125829017},
     };
     release.title = "Sample Suite 5.2";
     release.link = "http://example.test/product";
@@ -63,6 +67,11 @@ TEST(InfoFileWriter, WritesTheExpectedText)
                                  "File2=DA39A3EE5E6B4B0D3255BFEF95601890AFD80709\r\n"
                                  "File3=C1C8BBDC22796E28C0E15163D20899B65621D65A\r\n"
                                  "\r\n"
+                                 "[Checksum256]\r\n"
+                                 "File1=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\r\n"
+                                 "File2=e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\r\n"
+                                 "File3=9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318\r\n"
+                                 "\r\n"
                                  "[Info]\r\n"
                                  "Line1=Sample Suite 5.2\r\n"
                                  "Link=http://example.test/product\r\n"
@@ -79,11 +88,14 @@ TEST(InfoFileWriter, LeavesOutEmptyKeysAndAnAbsentWizard)
 {
     TReleaseDescription release;
     release.baseUrl = "https://example.test/r";
-    release.files = {{"a.bin", kSha1Abc, 3}};
+    release.files = {{"a.bin", kSha1Abc, kSha256Abc, 3}};
     const std::string text = BuildInfoFile(release);
-    EXPECT_EQ(text, "[General]\r\n\r\n[Downloads]\r\nPath=https://example.test/r\r\nFile1=a.bin\r\n\r\n"
-                    "[Checksum]\r\nFile1=A9993E364706816ABA3E25717850C26C9CD0D89D\r\n\r\n"
-                    "[Info]\r\nTotal Files=1\r\nInfo Size=1 file, 3 bytes in all\r\nSize=3\r\n");
+    EXPECT_EQ(
+        text,
+        "[General]\r\n\r\n[Downloads]\r\nPath=https://example.test/r\r\nFile1=a.bin\r\n\r\n"
+        "[Checksum]\r\nFile1=A9993E364706816ABA3E25717850C26C9CD0D89D\r\n\r\n"
+        "[Checksum256]\r\nFile1=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\r\n\r\n"
+        "[Info]\r\nTotal Files=1\r\nInfo Size=1 file, 3 bytes in all\r\nSize=3\r\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -111,8 +123,8 @@ TEST_F(RoundTrip, ReaderGetsBackEveryValue)
     release.end2 = "; not a comment = still text [x]";
     release.link = std::string(2047, 'l');
     release.infoSize = "\t";
-    release.files.push_back({"Data 3 \xC3\xA9t\xC3\xA9.cab", kSha1Abc, 7});
-    release.files.push_back({"[x]=y;z.cab", kSha1Abc, 1});
+    release.files.push_back({"Data 3 \xC3\xA9t\xC3\xA9.cab", kSha1Abc, kSha256Abc, 7});
+    release.files.push_back({"[x]=y;z.cab", kSha1Abc, kSha256Abc, 1});
 
     const TIniReader reader = ReadBack(release);
     EXPECT_EQ(reader.ReadString("General", "Version", "0"), "3.02");
@@ -128,6 +140,7 @@ TEST_F(RoundTrip, ReaderGetsBackEveryValue)
         const std::string key = "File" + std::to_string(i + 1);
         EXPECT_EQ(reader.ReadString("Downloads", key, " "), release.files[i].name);
         EXPECT_EQ(reader.ReadString("Checksum", key, " "), release.files[i].sha1);
+        EXPECT_EQ(reader.ReadString("Checksum256", key, " "), release.files[i].sha256);
     }
     EXPECT_EQ(reader.ReadString("Info", "Line1", " "), release.title);
     EXPECT_EQ(reader.ReadString("Info", "Link", " "), release.link);
@@ -205,7 +218,7 @@ TEST_P(FileNames, AreRefusedWhenTheWizardCouldNotUseThem)
     EXPECT_EQ(RefusalOfFileName(c.fileName).has_value(), c.refused);
     TReleaseDescription release;
     release.baseUrl = "http://h/r";
-    release.files = {{c.fileName, kSha1Abc, 3}};
+    release.files = {{c.fileName, kSha1Abc, kSha256Abc, 3}};
     if (c.refused)
         EXPECT_THROW(BuildInfoFile(release), std::invalid_argument);
     else
@@ -230,7 +243,7 @@ void PrintTo(const BadRelease& aCase, std::ostream* aOut)
 const BadRelease kBadReleases[] = {
     {"two_files_arrive_as_one",
      [](TReleaseDescription& r) {
-         r.files.push_back({"Setup.exe", kSha1Abc, 1});
+         r.files.push_back({"Setup.exe", kSha1Abc, kSha256Abc, 1});
      },
      "also arrives as \"Setup.exe\""},
     {"setup_not_listed", [](TReleaseDescription& r) { r.setup = "Install.exe"; }, "Install.exe"},
@@ -249,12 +262,22 @@ const BadRelease kBadReleases[] = {
     {"too_large_to_read",
      [](TReleaseDescription& r) {
          for (int i = 0; i < 20000; ++i)
-             r.files.push_back({std::to_string(i) + std::string(200, 'n'), kSha1Abc, 1});
+             r.files.push_back({std::to_string(i) + std::string(200, 'n'), kSha1Abc, kSha256Abc, 1});
      },
      "MiB the wizard reads"},
     {"lower_case_checksum",
      [](TReleaseDescription& r) { r.files[0].sha1 = "a9993e364706816aba3e25717850c26c9cd0d89d"; },
      "upper-case"},
+    {"sha256_cut_short", [](TReleaseDescription& r) { r.files[1].sha256.pop_back(); }, "SHA-256"},
+    {"sha256_missing", [](TReleaseDescription& r) { r.files[2].sha256.clear(); }, "SHA-256"},
+    {"wizard_sha256_not_hex", [](TReleaseDescription& r) { r.wizardSha256 = std::string(64, 'g'); },
+     "64 hexadecimal"},
+    {"wizard_sha256_without_wizard",
+     [](TReleaseDescription& r) {
+         r.wizardVersion = r.wizardName = r.wizardUrl = "";
+         r.wizardSha256 = kSha256Abc;
+     },
+     "without offering a wizard"},
 };
 
 class BadReleases : public ::testing::TestWithParam<BadRelease> {};
@@ -287,10 +310,10 @@ std::vector<std::string> NamesOf(const std::vector<TReleaseFile>& aFiles)
 
 std::vector<TReleaseFile> Unordered()
 {
-    return {{"b.cab", kSha1Abc, 1},
-            {"Setup.exe.rename", kSha1Abc, 1},
-            {"a.cab", kSha1Abc, 1},
-            {"C.cab", kSha1Abc, 1}};
+    return {{"b.cab", kSha1Abc, kSha256Abc, 1},
+            {"Setup.exe.rename", kSha1Abc, kSha256Abc, 1},
+            {"a.cab", kSha1Abc, kSha256Abc, 1},
+            {"C.cab", kSha1Abc, kSha256Abc, 1}};
 }
 
 TEST(OrderReleaseFiles, NameOrderWithTheSetupFirst)

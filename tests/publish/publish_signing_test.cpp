@@ -1,0 +1,220 @@
+// The publishing tool's part in signed releases: the wizard's SHA-256, the
+// signature by the vendor's own minisign, and the trial server serving it.
+// Only in a build that has the tool.
+
+#ifdef DOWNLOADER_PUBLISH_TOOL
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "components/minisign_verify.h"
+#include "engine/ini_reader.h"
+#include "tests/support/minisign_tool.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// From sha256sum, never from our own code.
+constexpr const char* kSha256Abc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+constexpr const char* kSha256Hello =
+    "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03";  // "hello\n"
+
+std::string Quoted(const std::string& aArg)
+{
+    return "'" + aArg + "'";
+}
+
+// Runs a shell command line; its exit status, stdout and stderr in aOutput.
+int RunCommand(const std::string& aCommand, std::string& aOutput)
+{
+    std::FILE* pipe = popen((aCommand + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[4096];
+    aOutput.clear();
+    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
+        aOutput.append(buffer, got);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class PublishSigning : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(MinisignToolPresent()) << "these tests need Debian's minisign package";
+        sKey = std::make_unique<MinisignToolKey>("publish");
+    }
+    static void TearDownTestSuite() { sKey.reset(); }
+
+    void SetUp() override
+    {
+        fs::remove_all(mDir);
+        fs::create_directories(mRelease);
+        std::ofstream(mRelease / "Setup.exe", std::ios::binary) << "abc";
+        std::ofstream(mDir / "downloader-3.02", std::ios::binary) << "hello\n";
+    }
+    void TearDown() override { fs::remove_all(mDir); }
+
+    std::string Tool(const std::string& aArgs) const { return Quoted(DOWNLOADER_PUBLISH_TOOL) + " " + aArgs; }
+    static TSignatureCheck Check(const std::string& aSignature, const std::string& aInfo)
+    {
+        const auto key = ParseMinisignPublicKey(sKey->KeyLine());
+        return key ? VerifyMinisign(*key, aSignature, aInfo) : TSignatureCheck::kMalformed;
+    }
+
+    fs::path mDir =
+        fs::path(::testing::TempDir())
+        / ("publish_signing_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::path mRelease = mDir / "release";
+    static inline std::unique_ptr<MinisignToolKey> sKey;
+};
+
+TEST_F(PublishSigning, SignsTheInfoFileWithTheWizardsDigestBesideIt)
+{
+    const fs::path info = mRelease / "info.ini";
+    const std::string args =
+        "--base-url http://example.test/r --setup Setup.exe --wizard-version 3.02"
+        " --wizard-name downloader-3.02 --wizard-url http://example.test/w --wizard-file "
+        + Quoted((mDir / "downloader-3.02").string()) + " --sign " + Quoted(sKey->SecretFile().string())
+        + " -o " + Quoted(info.string()) + " " + Quoted(mRelease.string());
+    std::string output;
+    ASSERT_EQ(RunCommand(Tool(args), output), 0) << output;
+    const std::string text = MinisignToolKey::ReadText(info);
+    const std::string signature = MinisignToolKey::ReadText(info.string() + ".minisig");
+
+    const TIniReader reader = TIniReader::FromBytes(text);
+    EXPECT_EQ(reader.ReadString("General", "DownloaderSHA256", ""), kSha256Hello);
+    EXPECT_EQ(reader.ReadString("Checksum256", "File1", ""), kSha256Abc);
+    EXPECT_EQ(Check(signature, text), TSignatureCheck::kValid);
+    // And the vendor's tool agrees.
+    EXPECT_EQ(
+        RunCommand("minisign -V -p " + Quoted(sKey->PublicFile().string()) + " -m " + Quoted(info.string()),
+                   output),
+        0)
+        << output;
+
+    // Run again over the same folder: neither the info file nor its old
+    // signature is listed as a release file.
+    ASSERT_EQ(RunCommand(Tool(args), output), 0) << output;
+    const TIniReader again(info.string());
+    EXPECT_EQ(again.ReadString("Downloads", "File1", ""), "Setup.exe");
+    EXPECT_FALSE(again.ValueExists("Downloads", "File2"));
+}
+
+TEST_F(PublishSigning, SigningProblemsSayWhatToDo)
+{
+    std::string output;
+    const std::string release = " --base-url http://example.test/r " + Quoted(mRelease.string());
+    EXPECT_EQ(RunCommand(Tool("--sign " + Quoted(sKey->SecretFile().string()) + release), output), 2);
+    EXPECT_NE(output.find("--sign needs -o FILE"), std::string::npos) << output;
+
+    const std::string info = (mDir / "info.ini").string();
+    EXPECT_EQ(
+        RunCommand(Tool("--sign " + Quoted((mDir / "no.key").string()) + " -o " + Quoted(info) + release),
+                   output),
+        1);
+    EXPECT_NE(output.find("no such key file"), std::string::npos) << output;
+
+    // No minisign on the PATH: the info file is written and the message says
+    // how to sign it by hand.
+    EXPECT_EQ(RunCommand("env PATH=" + Quoted((mDir / "empty").string()) + " "
+                             + Tool("--sign " + Quoted(sKey->SecretFile().string()) + " -o " + Quoted(info)
+                                    + release),
+                         output),
+              1);
+    EXPECT_NE(output.find("minisign -S -s " + sKey->SecretFile().string() + " -m " + info), std::string::npos)
+        << output;
+    EXPECT_TRUE(fs::exists(info));
+    EXPECT_FALSE(fs::exists(info + ".minisig"));
+
+    EXPECT_EQ(RunCommand(Tool("--wizard-file " + Quoted((mDir / "missing").string()) + release), output), 1);
+}
+
+// Starts "serve" with aArgs, fetches /info.ini and its signature, stops it.
+struct Served {
+    int infoStatus = 0, signatureStatus = 0;
+    std::string info, signature;
+};
+
+Served ServeAndFetch(const std::vector<std::string>& aArgs)
+{
+    Served served;
+    int out[2];
+    if (pipe(out) != 0)
+        return served;
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        std::vector<char*> argv{const_cast<char*>(DOWNLOADER_PUBLISH_TOOL), const_cast<char*>("serve")};
+        for (const auto& arg : aArgs)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(DOWNLOADER_PUBLISH_TOOL, argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    pollfd ready{out[0], POLLIN, 0};
+    for (int i = 0; i < 100 && line.find('\n') == std::string::npos && poll(&ready, 1, 100) >= 0; ++i) {
+        char c;
+        if ((ready.revents & (POLLIN | POLLHUP)) && read(out[0], &c, 1) == 1)
+            line += c;
+    }
+    const std::string prefix = "http://127.0.0.1:";
+    if (line.rfind(prefix, 0) == 0) {
+        httplib::Client client("127.0.0.1", std::stoi(line.substr(prefix.size())));
+        client.set_connection_timeout(5);
+        client.set_read_timeout(5);
+        if (const auto info = client.Get("/info.ini")) {
+            served.infoStatus = info->status;
+            served.info = info->body;
+        }
+        if (const auto signature = client.Get("/info.ini.minisig")) {
+            served.signatureStatus = signature->status;
+            served.signature = signature->body;
+        }
+    }
+    kill(child, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 200 && waitpid(child, &status, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    if (waitpid(child, &status, WNOHANG) == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    close(out[0]);
+    return served;
+}
+
+TEST_F(PublishSigning, ServeSignsWhatItServes)
+{
+    const Served signedRun =
+        ServeAndFetch({"--base-url-from-port", "--sign", sKey->SecretFile().string(), mRelease.string()});
+    EXPECT_EQ(signedRun.infoStatus, 200);
+    EXPECT_EQ(signedRun.signatureStatus, 200);
+    EXPECT_EQ(Check(signedRun.signature, signedRun.info), TSignatureCheck::kValid) << signedRun.signature;
+
+    const Served plain = ServeAndFetch({"--base-url-from-port", mRelease.string()});
+    EXPECT_EQ(plain.infoStatus, 200);
+    EXPECT_EQ(plain.signatureStatus, 404);
+}
+
+}  // namespace
+
+#endif
