@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "engine/release_key.h"
 #include "engine/release_signature.h"
 #include "tests/engine/signed_release_support.h"
 
@@ -236,4 +237,6 @@ TEST_F(SignedRelease, WithoutAKeyNoSignatureIsAskedForAndTheNewKeysMeanNothing)
     for (const auto& path : mServer.RequestedPaths())
         EXPECT_EQ(path.find(".minisig"), std::string::npos) << path;
     EXPECT_EQ(TWorkerEnvironment{}.publicKey, "") << "tests and hosts start without a key";
+    EXPECT_EQ(TWorkerEnvironment::FromProcess("").publicKey, BuiltInPublicKey())
+        << "the program's comes from the build";
 }
