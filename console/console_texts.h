@@ -31,6 +31,11 @@ inline std::string VersionUnreadable(const std::string& aVersion)
 {
     return "the info file's Version \"" + aVersion + "\" could not be read: no newer wizard is looked for";
 }
+// A build with a vendor key refused the info file; aWhy says how.
+inline std::string InfoSignatureRefused(const std::string& aWhy)
+{
+    return "the info file's signature is missing or invalid (" + aWhy + ")";
+}
 inline std::string StartingNewerWizard(const std::string& aNotice)
 {
     return aNotice + ": starting the newer wizard";

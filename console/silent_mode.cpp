@@ -21,7 +21,6 @@
 #include "console/progress_line.h"
 #include "engine/destination_folder.h"
 #include "engine/progress_figures.h"
-#include "engine/release_signature.h"
 #include "platform/settings.h"
 #include "platform/shell_open.h"
 #include "platform/system_helpers.h"
@@ -391,7 +390,7 @@ int SilentRun::Run()
         return static_cast<int>(TSilentExit::Cancelled);
     }
     if (std::string why; !mData.Result() && mHost.EarlyEnd(why) == TEarlyEnd::InfoSignatureRefused) {
-        Print(std::string(kInfoSignatureText) + " (" + why + ")");
+        Print(texts::InfoSignatureRefused(why));
         return static_cast<int>(TSilentExit::NotConnected);
     }
     if (!mData.Result() || IsBlank(mData.ArchIniRemoto())) {
@@ -435,7 +434,7 @@ int SilentRun::Run()
         return static_cast<int>(TSilentExit::Cancelled);
     }
     if (std::string why; !mData.Result() && mHost.EarlyEnd(why) == TEarlyEnd::InfoSignatureRefused) {
-        Print(std::string(kInfoSignatureText) + " (" + why + ")");
+        Print(texts::InfoSignatureRefused(why));
         return static_cast<int>(TSilentExit::DownloadFailed);
     }
     if (!mData.Result()) {

@@ -9,9 +9,6 @@
 
 #include "engine/ini_reader.h"
 
-// The text the user sees when the info file is refused; a reason follows it.
-inline constexpr const char* kInfoSignatureText = "the info file's signature is missing or invalid";
-
 // [General] key and section that only a signed info file's reader uses.
 inline constexpr const char* kWizardSha256Key = "DownloaderSHA256";
 inline constexpr const char* kChecksum256Section = "Checksum256";
