@@ -558,9 +558,7 @@ bool ThreadDownloads::CheckFileHash(const TFolderHandle& aFolder, const std::str
                       && static_cast<std::uint64_t>(info.st_size) == writtenFile->size;
     // Both digests from one read of the file when both are asked for.
     const TFileDigestTexts actual = same ? TFileDigestTexts{written->sha1, ""}
-                                    : aSha256
-                                        ? DescriptorDigestTexts(aChecked.Get(), aName)
-                                        : TFileDigestTexts{DescriptorSha1Hex(aChecked.Get(), aName), ""};
+                                         : DescriptorDigestTexts(aChecked.Get(), aName, aSha256 != nullptr);
     if (expected != actual.sha1) {
         aReason = "checksum mismatch for " + mDownloadData.ArchivoDown() + ": expected " + expected + ", got "
                   + actual.sha1;

@@ -63,7 +63,7 @@ bool ThreadDownloads::WizardMatchesSignedDigest(const TIniReader& aIni, const st
     const std::string listed = aIni.ReadString("General", kWizardSha256Key, "");
     std::string actual;
     try {
-        actual = FileDigestTexts(aPath).sha256;
+        actual = FileDigestTexts(aPath, true).sha256;
     } catch (const std::exception&) {
         // Nothing to start at that name: no digest can match.
     }

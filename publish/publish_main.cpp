@@ -274,7 +274,7 @@ TReleaseDescription DescribeRelease(const TOptions& aOptions, const std::vector<
     }
     TReleaseDescription release = aOptions.release;
     if (!aOptions.wizardFile.empty())
-        release.wizardSha256 = FileDigestTexts(aOptions.wizardFile).sha256;
+        release.wizardSha256 = FileDigestTexts(aOptions.wizardFile, true).sha256;
     const std::vector<std::string> order =
         aOptions.orderFile.empty() ? aOptions.order : ReadOrderFile(aOptions.orderFile);
     release.files = OrderReleaseFiles(std::move(listing.files), order, release.setup);

@@ -39,7 +39,7 @@ TFolderListing ListReleaseFolder(const std::string& aFolder, const std::vector<s
         if (error)
             throw std::system_error(error, "cannot read the size of " + entry.path().string());
         // Both digests from one read of the file.
-        const TFileDigestTexts digests = FileDigestTexts(entry.path().string());
+        const TFileDigestTexts digests = FileDigestTexts(entry.path().string(), true);
         file.sha1 = digests.sha1;
         file.sha256 = digests.sha256;
         listing.files.push_back(std::move(file));

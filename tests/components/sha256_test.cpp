@@ -116,9 +116,17 @@ protected:
 TEST_F(FileDigestsTest, GivesTheSha1AndTheSha256OfTheFile)
 {
     std::ofstream(mDir / "abc.bin", std::ios::binary) << "abc";
-    const auto texts = FileDigestTexts((mDir / "abc.bin").string());
+    const auto texts = FileDigestTexts((mDir / "abc.bin").string(), true);
     EXPECT_EQ(texts.sha1, "A9993E364706816ABA3E25717850C26C9CD0D89D");
     EXPECT_EQ(texts.sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST_F(FileDigestsTest, Sha256OnlyWhenAskedFor)
+{
+    std::ofstream(mDir / "abc.bin", std::ios::binary) << "abc";
+    const auto texts = FileDigestTexts((mDir / "abc.bin").string());
+    EXPECT_EQ(texts.sha1, "A9993E364706816ABA3E25717850C26C9CD0D89D");
+    EXPECT_EQ(texts.sha256, "");
 }
 
 TEST_F(FileDigestsTest, ReadsTheFileOnlyOnce)
@@ -129,7 +137,7 @@ TEST_F(FileDigestsTest, ReadsTheFileOnlyOnce)
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     const std::string data(1000000, 'a');
     std::jthread writer([&] { std::ofstream(pipe, std::ios::binary) << data; });
-    const auto texts = FileDigestTexts(pipe.string());
+    const auto texts = FileDigestTexts(pipe.string(), true);
     writer.join();
     EXPECT_EQ(texts.sha1, "34AA973CD4C4DAA4F61EEB2BDBAD27316534016F");
     EXPECT_EQ(texts.sha256, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
