@@ -160,5 +160,7 @@ std::string MinisignKeyIdText(const std::array<std::uint8_t, 8>& aKeyId)
         text += kDigits[*byte >> 4];
         text += kDigits[*byte & 15];
     }
-    return text;
+    // minisign prints the id as a plain number, without leading zeros.
+    const auto first = text.find_first_not_of('0');
+    return first == std::string::npos ? "0" : text.substr(first);
 }

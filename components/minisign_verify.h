@@ -43,6 +43,7 @@ TSignatureCheck VerifyMinisign(const TMinisignPublicKey& aKey, std::string_view 
 // A short lower-case reason for messages: "key id does not match", ...
 std::string SignatureCheckText(TSignatureCheck aCheck);
 
-// The key id as minisign prints it: 16 upper-case hex digits, most
-// significant byte first (the file stores it little-endian).
+// The key id as minisign prints it in minisign.pub's comment: upper-case hex,
+// most significant digit first (the file stores it little-endian), without
+// leading zeros.
 std::string MinisignKeyIdText(const std::array<std::uint8_t, 8>& aKeyId);

@@ -103,6 +103,12 @@ TEST_F(MinisignInterop, KeyLineGivesTheIdTheToolPrints)
     ASSERT_TRUE(key.has_value());
     EXPECT_EQ(MinisignKeyIdText(key->keyId), comment.substr(comment.rfind(' ') + 1));
     EXPECT_NE(MinisignKeyIdText(Key(*sOther).keyId), MinisignKeyIdText(key->keyId));
+
+    // The tool prints the id as a number: a key id starting with zero bytes
+    // loses their digits (the file stores the id little-endian).
+    EXPECT_EQ(MinisignKeyIdText({0x54, 0xE1, 0x5A, 0xF2, 0xCC, 0xCE, 0x0C, 0x06}), "60CCECCF25AE154");
+    EXPECT_EQ(MinisignKeyIdText({0x01, 0, 0, 0, 0, 0, 0, 0}), "1");
+    EXPECT_EQ(MinisignKeyIdText({}), "0");
 }
 
 TEST_F(MinisignInterop, RefusesWhatIsNoPublicKeyLine)
