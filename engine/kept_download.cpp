@@ -8,7 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "components/file_digests.h"
 #include "components/sha1.h"
+#include "engine/release_signature.h"
 #include "platform/file_handles.h"
 #include "platform/posix_util.h"
 
@@ -133,14 +135,14 @@ std::string FinalPathOf(const std::string& aName)
 }
 
 std::optional<std::uint64_t> VerifiedFileSize(const TFolderHandle& aFolder, const std::string& aName,
-                                              const std::string& aChecksum)
+                                              const std::string& aChecksum, const std::string* aSha256)
 {
     struct stat status {};
     const UniqueFd fd = OpenRegular(aFolder, aName, status);
     if (!fd)
         return std::nullopt;
     std::uint64_t size = 0;
-    Sha1Core hasher;
+    TFileDigests hasher(aSha256 != nullptr);
     std::vector<char> buffer(kHashBlock);
     for (;;) {
         const ssize_t count = ::read(fd.Get(), buffer.data(), buffer.size());
@@ -153,7 +155,8 @@ std::optional<std::uint64_t> VerifiedFileSize(const TFolderHandle& aFolder, cons
         hasher.Update(buffer.data(), static_cast<std::size_t>(count));
         size += static_cast<std::uint64_t>(count);
     }
-    if (DigestToHex(hasher.Final()) != aChecksum)
+    const TFileDigestTexts digests = hasher.Final();
+    if (digests.sha1 != aChecksum || (aSha256 && !Sha256TextMatches(*aSha256, digests.sha256)))
         return std::nullopt;
     return size;
 }

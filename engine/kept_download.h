@@ -58,6 +58,9 @@ private:
 std::string FinalPathOf(const std::string& aName);
 
 // The size of aName in aFolder when it is a regular file (not reached through
-// a link) whose SHA-1 text is aChecksum; nothing otherwise.
+// a link) whose SHA-1 text is aChecksum and, when aSha256 is given (a signed
+// release's [Checksum256] entry), whose SHA-256 matches it too, both from one
+// read; nothing otherwise.
 std::optional<std::uint64_t> VerifiedFileSize(const TFolderHandle& aFolder, const std::string& aName,
-                                              const std::string& aChecksum);
+                                              const std::string& aChecksum,
+                                              const std::string* aSha256 = nullptr);

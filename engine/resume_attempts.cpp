@@ -6,9 +6,11 @@
 #include "engine/thread_downloads.h"
 
 bool ThreadDownloads::SkipVerifiedFile(const std::string& aName, const TFolderHandle& aFolder,
-                                       const std::string& aLocalName, const TKeptDownload& aKept)
+                                       const std::string& aLocalName, const TKeptDownload& aKept,
+                                       const std::string* aSha256)
 {
-    const auto size = VerifiedFileSize(aFolder, FinalPathOf(aLocalName), mDownloadData.ArchivoHash());
+    const auto size =
+        VerifiedFileSize(aFolder, FinalPathOf(aLocalName), mDownloadData.ArchivoHash(), aSha256);
     if (!size)
         return false;
     aKept.Forget();

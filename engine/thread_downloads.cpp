@@ -493,7 +493,7 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
     std::optional<TKeptDownload> kept;
     if (aResume) {
         kept.emplace(aFolder, aLocalName, source, mDownloadData.ArchivoHash());
-        if (SkipVerifiedFile(aName, aFolder, aLocalName, *kept))
+        if (SkipVerifiedFile(aName, aFolder, aLocalName, *kept, aSha256))
             return;
     }
     struct KeptScope {

@@ -170,9 +170,11 @@ private:
                               const std::string& aLocalName, const std::string& aTarget, bool aResume,
                               const std::string* aSha256);
     // Resume and skip (engine/resume_attempts.cpp). True when the file is
-    // already there, verified: it then counts as done.
+    // already there, verified (against aSha256 too when given): it then
+    // counts as done.
     bool SkipVerifiedFile(const std::string& aName, const TFolderHandle& aFolder,
-                          const std::string& aLocalName, const TKeptDownload& aKept);
+                          const std::string& aLocalName, const TKeptDownload& aKept,
+                          const std::string* aSha256);
     // A reply begins to fill the kept file of the current entry.
     void KeptReplyBegins(const TDownLoadURL& aSender) noexcept;
     void RunInstall();

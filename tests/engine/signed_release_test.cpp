@@ -240,3 +240,26 @@ TEST_F(SignedRelease, WithoutAKeyNoSignatureIsAskedForAndTheNewKeysMeanNothing)
     EXPECT_EQ(TWorkerEnvironment::FromProcess("").publicKey, BuiltInPublicKey())
         << "the program's comes from the build";
 }
+
+TEST_F(SignedRelease, ResumeSkipsAFilePresentOnlyWhenItsSha256MatchesToo)
+{
+    // Both files are in the destination already, right by their SHA-1.
+    for (const auto& file : kTwoFiles)
+        std::ofstream(Dest() / file.name, std::ios::binary) << file.body;
+    auto listed = kTwoFiles;
+    listed[1].body += "x";  // data.cab listed with another SHA-256
+    const std::string wrong = ReleaseInfo(kTwoFiles, Checksum256(listed) + "[Downloads]\nResume=1\n");
+    ServeSigned(wrong, sVendor->Sign(wrong));
+    ConfigureAndDownload();
+    EXPECT_FALSE(mData.Result());
+    EXPECT_EQ(mServer.RequestCount("/rel/setup.sh"), 0u) << "skipped: both digests match";
+    EXPECT_EQ(mServer.RequestCount("/rel/data.cab"), 3u) << "not skipped, and no fetched copy matches";
+
+    for (const auto& file : kTwoFiles)
+        std::ofstream(Dest() / file.name, std::ios::binary | std::ios::trunc) << file.body;
+    const std::string right = ReleaseInfo(kTwoFiles, Checksum256(kTwoFiles) + "[Downloads]\nResume=1\n");
+    ServeSigned(right, sVendor->Sign(right));
+    ConfigureAndDownload();
+    EXPECT_TRUE(mData.Result());
+    EXPECT_EQ(mServer.RequestCount("/rel/data.cab"), 3u) << "skipped this time";
+}
