@@ -15,7 +15,7 @@
 #include "tests/app/qt_printers.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/minisign_tool.h"
-#include "tests/support/sandbox.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -42,7 +42,6 @@ protected:
 
     void SetUp() override
     {
-        mRoot = EnterSandbox("signed-window");
         SettingsRootKey = HKEY_CURRENT_USER;
         mEnvironment.configurationPause = std::chrono::milliseconds(0);
         mEnvironment.embeddedURL = [] { return std::string(); };
@@ -52,11 +51,7 @@ protected:
         mServer.SetRoute("/wiz/downloader-new", {.body = kWizard});
         mServer.SetRoute("/rel/a.bin", {.body = "abc"});
     }
-    void TearDown() override
-    {
-        mWindow.reset();
-        std::filesystem::remove_all(mRoot);
-    }
+    void TearDown() override { mWindow.reset(); }
 
     std::string Info(const std::string& aWizardDigest) const
     {
@@ -92,7 +87,7 @@ protected:
 
     static inline const std::string kWizard = "#!/bin/sh\nexit 0\n";
     static inline std::unique_ptr<MinisignToolKey> sVendor;
-    std::filesystem::path mRoot;
+    ScratchHome mScratch;  // first: the environment is set before any thread starts
     LoopbackServer mServer;
     TWorkerEnvironment mEnvironment;
     std::unique_ptr<TfrmMain> mWindow;

@@ -60,5 +60,5 @@ TEST_F(SignedSilent, RefusedWizardIsReportedAndTheReleaseGoesOn)
               1)
         << mLog.str();
     for (const auto& file : kTwoFiles)
-        EXPECT_EQ(ReadFile(Dest() / file.name), file.body) << file.name;
+        EXPECT_EQ(ReadFileBytes(Dest() / file.name), file.body) << file.name;
 }

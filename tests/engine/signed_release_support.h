@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "components/sha256.h"
-#include "tests/engine/engine_test_support.h"
+#include "tests/support/engine_sandbox.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/minisign_tool.h"
 
 inline std::string Sha256Text(const std::string& aBytes)

@@ -26,7 +26,7 @@ TEST_P(SignedReleaseForms, SignedReleaseDownloadsAndChecksBothDigests)
     EXPECT_EQ(mData.Line1(), "Sample Suite 5.2");
     EXPECT_EQ(mServer.RequestCount("/info.ini.minisig"), 1u);
     for (const auto& file : kTwoFiles)
-        EXPECT_EQ(ReadFile(Dest() / file.name), file.body) << file.name;
+        EXPECT_EQ(ReadFileBytes(Dest() / file.name), file.body) << file.name;
     // The signature comes right after the info file, before anything else.
     const auto paths = mServer.RequestedPaths();
     ASSERT_GE(paths.size(), 2u);
@@ -194,7 +194,7 @@ TEST_P(SignedWizard, NewerWizardStartsOnlyWithItsSignedDigest)
     const auto fetched = mRoot / "runtime" / "Downloader" / "downloader-new";
     if (GetParam().started) {
         EXPECT_EQ(mData.UpdateRefused(), "");
-        EXPECT_EQ(ReadFile(fetched), kWizard);
+        EXPECT_EQ(ReadFileBytes(fetched), kWizard);
     } else {
         EXPECT_NE(mData.UpdateRefused().find("newer wizard downloader-new not started"), std::string::npos);
         EXPECT_FALSE(std::filesystem::exists(fetched)) << "a refused wizard is not kept";
@@ -209,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
         WizardCase{"missing", "", false},
         WizardCase{"another_file", "DownloaderSHA256=" + Sha256Text(kWizard + " ") + "\n", false},
         WizardCase{"cut_short", "DownloaderSHA256=" + Sha256Text(kWizard).substr(1) + "\n", false},
-        WizardCase{"sha1_given", "DownloaderSHA256=" + Sha1Text(kWizard) + "\n", false}),
+        WizardCase{"sha1_given", "DownloaderSHA256=" + Sha1Hex(kWizard) + "\n", false}),
     [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
 // ---- Without a key: exactly as before ----------------------------------------------
@@ -227,7 +227,7 @@ TEST_F(SignedRelease, WithoutAKeyNoSignatureIsAskedForAndTheNewKeysMeanNothing)
     ConfigureAndDownload();
     EXPECT_TRUE(mData.Result());
     for (const auto& file : kTwoFiles)
-        EXPECT_EQ(ReadFile(Dest() / file.name), file.body) << file.name;
+        EXPECT_EQ(ReadFileBytes(Dest() / file.name), file.body) << file.name;
 
     ServeInfo(WizardInfo("DownloaderSHA256=" + std::string(64, '0') + "\n"));
     Run(TWebOperation::twoConfiguration);
