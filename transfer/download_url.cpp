@@ -1,5 +1,6 @@
 #include "transfer/download_url.h"
 #include "transfer/curl_easy.h"
+#include "transfer/local_files.h"
 #include "transfer/range_reply.h"
 #include "transfer/url_text.h"
 
@@ -38,36 +39,6 @@ constexpr long kReceiveBufferSize = 512 * 1024;
 constexpr int kPollTimeoutMs = 5000;
 constexpr int kMaxRedirects = 10;  // followed when the handler lets a redirect through
 
-// Whether a local path names a regular file (links followed). One that does
-// not exist passes; curl reports it.
-bool IsRegularLocalFile(const std::string& aPath)
-{
-    if (aPath.empty())
-        return true;
-    std::error_code error;
-    const auto status = std::filesystem::status(aPath, error);
-    return error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
-}
-
-// Whether a path reaches the open file, through a link or not. A path that
-// cannot be examined (missing, say) is another file.
-bool IsSameFile(const std::string& aPath, int aFd)
-{
-    struct stat path {};
-    struct stat file {};
-    return !aPath.empty() && ::stat(aPath.c_str(), &path) == 0 && ::fstat(aFd, &file) == 0
-           && path.st_dev == file.st_dev && path.st_ino == file.st_ino;
-}
-
-// The target of an action without an opener of its own: Filename in its
-// folder, not followed when it is a link.
-UniqueFd OpenFilename(const std::string& aFilename)
-{
-    const std::filesystem::path path(aFilename);
-    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
-    return TFolderHandle(folder).OpenForWriting(path.filename().string());
-}
-
 std::string SocketAddressText(const curl_sockaddr& aAddress)
 {
     char text[INET6_ADDRSTRLEN] = "";
@@ -90,26 +61,6 @@ struct TDownLoadURL::Connections {
 TDownLoadURL::TDownLoadURL() : mConnections(std::make_unique<Connections>()) {}
 
 TDownLoadURL::~TDownLoadURL() = default;
-
-void TBinding::Abort()
-{
-    mAborted.store(true);
-    std::lock_guard lock(mMutex);
-    if (mMulti)
-        curl_multi_wakeup(static_cast<CURLM*>(mMulti));  // documented as callable from any thread
-}
-
-void TBinding::Attach(void* aMulti)
-{
-    std::lock_guard lock(mMutex);
-    mMulti = aMulti;
-}
-
-void TBinding::Detach()
-{
-    std::lock_guard lock(mMutex);
-    mMulti = nullptr;
-}
 
 // One transfer: owns the curl handles and the target file, and turns curl's
 // callbacks into progress events. Everything here runs on the thread that
