@@ -3,6 +3,7 @@
 // rounds on a cached file. Usage: bench-digests FILE [ROUNDS]
 // The last line of output is: digests ratio R (sha1 X MB/s, sha1+sha256 Y MB/s)
 
+#include "bench/bench_main.h"
 #include "components/file_digests.h"
 
 #include <algorithm>
@@ -62,19 +63,5 @@ int Run(const std::string& aFileName, int aRounds)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: %s FILE [ROUNDS]\n", argv[0]);
-        return 2;
-    }
-    const int rounds = argc == 3 ? std::atoi(argv[2]) : 7;
-    if (rounds < 1) {
-        std::fprintf(stderr, "rounds must be a positive number\n");
-        return 2;
-    }
-    try {
-        return Run(argv[1], rounds);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "bench-digests: %s\n", error.what());
-        return 1;
-    }
+    return RunDigestBenchmark(argc, argv, "bench-digests", Run);
 }

@@ -3,6 +3,7 @@
 // the speeds. Usage: bench-sha1 FILE [ROUNDS]
 // The last line of output is: sha1 ratio R (ours X MB/s, openssl Y MB/s)
 
+#include "bench/bench_main.h"
 #include "components/sha1.h"
 #include "platform/file_handles.h"
 
@@ -131,19 +132,5 @@ int Run(const std::string& aFileName, int aRounds)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: %s FILE [ROUNDS]\n", argv[0]);
-        return 2;
-    }
-    const int rounds = argc == 3 ? std::atoi(argv[2]) : 7;
-    if (rounds < 1) {
-        std::fprintf(stderr, "rounds must be a positive number\n");
-        return 2;
-    }
-    try {
-        return Run(argv[1], rounds);
-    } catch (const std::exception& aError) {
-        std::fprintf(stderr, "bench-sha1: %s\n", aError.what());
-        return 1;
-    }
+    return RunDigestBenchmark(argc, argv, "bench-sha1", Run);
 }

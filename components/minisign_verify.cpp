@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "components/text_lines.h"
+
 namespace {
 
 constexpr std::string_view kUntrustedPrefix = "untrusted comment: ";
@@ -56,21 +58,11 @@ std::string_view TrimBlanks(std::string_view aText)
     return aText.substr(first, aText.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-// The file's lines without their line ends. minisign writes "\n"; a file
-// that went through a Windows editor has "\r\n", which minisign also reads.
-std::vector<std::string_view> SplitLines(std::string_view aText)
+// minisign writes "\n" line ends and reads "\r\n" too; blank lines at the end
+// are no part of the signature.
+std::vector<std::string_view> SignatureLines(std::string_view aText)
 {
-    std::vector<std::string_view> lines;
-    while (!aText.empty()) {
-        const auto end = aText.find('\n');
-        std::string_view line = aText.substr(0, end);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        lines.push_back(line);
-        if (end == std::string_view::npos)
-            break;
-        aText.remove_prefix(end + 1);
-    }
+    std::vector<std::string_view> lines = SplitLines(aText);
     while (!lines.empty() && lines.back().empty())
         lines.pop_back();
     return lines;
@@ -101,7 +93,7 @@ TSignatureCheck VerifyMinisign(const TMinisignPublicKey& aKey, std::string_view 
 {
     if (!SodiumReady())
         return TSignatureCheck::kMalformed;
-    const auto lines = SplitLines(aSignatureFile);
+    const auto lines = SignatureLines(aSignatureFile);
     if (lines.size() != 4 || !lines[0].starts_with(kUntrustedPrefix) || !lines[2].starts_with(kTrustedPrefix))
         return TSignatureCheck::kMalformed;
 

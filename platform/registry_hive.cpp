@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "components/text_lines.h"
 #include "platform/text.h"
 
 namespace {
@@ -52,22 +53,6 @@ std::string DecodeFile(std::string_view aBytes)
     if (aBytes.size() >= 3 && aBytes.substr(0, 3) == "\xEF\xBB\xBF")
         aBytes.remove_prefix(3);
     return AnsiToUtf8(aBytes);
-}
-
-std::vector<std::string_view> SplitLines(std::string_view aText)
-{
-    std::vector<std::string_view> lines;
-    while (!aText.empty()) {
-        const std::size_t end = aText.find('\n');
-        std::string_view line = aText.substr(0, end);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        lines.push_back(line);
-        if (end == std::string_view::npos)
-            break;
-        aText.remove_prefix(end + 1);
-    }
-    return lines;
 }
 
 // Reads a quoted text with the editor's two escapes (\\ and \") from the start
