@@ -26,13 +26,6 @@ template <typename Hash> double TimeSeconds(Hash aHash)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double Median(std::vector<double> aValues)
-{
-    std::sort(aValues.begin(), aValues.end());
-    const std::size_t middle = aValues.size() / 2;
-    return aValues.size() % 2 ? aValues[middle] : (aValues[middle - 1] + aValues[middle]) / 2;
-}
-
 int Run(const std::string& aFileName, int aRounds)
 {
     const double megabytes = static_cast<double>(std::filesystem::file_size(aFileName)) / 1e6;

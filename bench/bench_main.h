@@ -1,10 +1,20 @@
 #pragma once
-// The command line both digest benchmarks share: FILE [ROUNDS].
+// What both digest benchmarks share: the command line FILE [ROUNDS] and the
+// median of their rounds.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <vector>
+
+inline double Median(std::vector<double> aValues)
+{
+    std::sort(aValues.begin(), aValues.end());
+    const std::size_t middle = aValues.size() / 2;
+    return aValues.size() % 2 ? aValues[middle] : (aValues[middle - 1] + aValues[middle]) / 2;
+}
 
 // Calls aRun(file, rounds) and turns a bad command line or an exception into
 // an exit code (2 and 1).

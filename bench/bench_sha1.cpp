@@ -78,13 +78,6 @@ template <typename Hash> double TimeSeconds(Hash aHash, const std::string& aFile
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double Median(std::vector<double> aValues)
-{
-    std::sort(aValues.begin(), aValues.end());
-    const std::size_t middle = aValues.size() / 2;
-    return aValues.size() % 2 ? aValues[middle] : (aValues[middle - 1] + aValues[middle]) / 2;
-}
-
 int Run(const std::string& aFileName, int aRounds)
 {
     struct stat info {};

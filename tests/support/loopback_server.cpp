@@ -82,10 +82,11 @@ Framing FrameReply(const Reply& aReply, const RequestSeen& aRequest)
     if (!aRequest.ifRange.empty() && aRequest.ifRange != aReply.etag
         && aRequest.ifRange != aReply.lastModified)
         return framing;  // the client's copy is of another version: all of this one
-    const std::string spec = aRequest.range.substr(prefix.size());
-    if (spec.empty() || spec.back() != '-' || spec.find_first_not_of("0123456789") != spec.size() - 1)
+    const std::string firstByte = aRequest.range.substr(prefix.size());
+    if (firstByte.empty() || firstByte.back() != '-'
+        || firstByte.find_first_not_of("0123456789") != firstByte.size() - 1)
         return framing;  // only "N-" is understood; anything else gets the whole body
-    const std::uint64_t from = std::stoull(spec);
+    const std::uint64_t from = std::stoull(firstByte);
     if (from >= total)
         return Framing{416, 0, 0, "bytes */" + std::to_string(total)};
     return Framing{206, from, total - from,
