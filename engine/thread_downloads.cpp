@@ -241,7 +241,7 @@ void ThreadDownloads::RunDownload()
 
     // One action for the whole release: its connection serves every file.
     TDownLoadURL action;
-    action.SetDigestWhileWriting(true);
+    action.SetDigestWhileWriting(true, checkSha256);
     action.SetOnDownloadProgress([this](TDownLoadURL& aSender, std::uint64_t aProgress,
                                         std::uint64_t aProgressMax, TURLDownloadStatus aStatusCode,
                                         const std::string& aStatusText, bool& aCancel) {
@@ -382,13 +382,13 @@ bool ThreadDownloads::CheckFileHash(const TFolderHandle& aFolder, const std::str
     const auto& writtenFile = aAction.WrittenFile();
     aChecked = aFolder.OpenForReading(aName);
     struct stat info {};
-    const bool same = !aSha256 && written && writtenFile
+    const bool same = written && (!aSha256 || !written->sha256.empty()) && writtenFile
                       && IdentityOf(aChecked.Get()) == writtenFile->identity
                       && ::fstat(aChecked.Get(), &info) == 0
                       && static_cast<std::uint64_t>(info.st_size) == writtenFile->size;
     // Both digests from one read of the file when both are asked for.
-    const TFileDigestTexts actual = same ? TFileDigestTexts{written->sha1, ""}
-                                         : DescriptorDigestTexts(aChecked.Get(), aName, aSha256 != nullptr);
+    const TFileDigestTexts actual =
+        same ? *written : DescriptorDigestTexts(aChecked.Get(), aName, aSha256 != nullptr);
     if (expected != actual.sha1) {
         aReason = "checksum mismatch for " + mDownloadData.ArchivoDown() + ": expected " + expected + ", got "
                   + actual.sha1;

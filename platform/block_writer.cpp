@@ -10,8 +10,9 @@ bool TBlockWriter::Append(const void* aData, std::size_t aSize)
     if (mFailed)
         return false;
     const auto* data = static_cast<const std::uint8_t*>(aData);
-    // A piece as big as a block goes out as it is, without a copy.
-    if (mFill == 0 && aSize >= kBlockSize)
+    // A piece as big as a block goes out as it is, without a copy, unless
+    // the sink must see it.
+    if (mFill == 0 && aSize >= kBlockSize && !mSink)
         return WriteOut(data, aSize);
     while (aSize > 0) {
         if (!mBuffer)
@@ -34,7 +35,13 @@ bool TBlockWriter::Flush()
         return false;
     const std::size_t fill = mFill;
     mFill = 0;
-    return fill == 0 || WriteOut(mBuffer.get(), fill);
+    if (fill == 0)
+        return true;
+    if (!WriteOut(mBuffer.get(), fill))
+        return false;
+    if (mSink)
+        mBuffer = mSink(std::move(mBuffer), fill);
+    return true;
 }
 
 bool TBlockWriter::WriteOut(const std::uint8_t* aData, std::size_t aSize)

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class TBlockWriter {
@@ -17,6 +18,14 @@ public:
     TBlockWriter(const TBlockWriter&) = delete;
     TBlockWriter& operator=(const TBlockWriter&) = delete;
 
+    // Sees each block once it is written, in file order (its first aSize
+    // bytes), and returns a block of kBlockSize bytes to fill next: a digest
+    // that hashes the blocks beside the writer keeps them meanwhile.
+    using TBlock = std::unique_ptr<std::uint8_t[]>;
+    using TBlockSink = std::function<TBlock(TBlock aWritten, std::size_t aSize)>;
+    // Before the first Append. Every byte then goes through a block.
+    void SetBlockSink(TBlockSink aSink) { mSink = std::move(aSink); }
+
     // False when a write failed; errno tells why and the writer stays failed.
     bool Append(const void* aData, std::size_t aSize);
     // Hands every buffered byte to the kernel.
@@ -28,7 +37,8 @@ private:
     bool WriteOut(const std::uint8_t* aData, std::size_t aSize);
 
     const int mFd;
-    std::unique_ptr<std::uint8_t[]> mBuffer;  // made at the first piece that is kept
+    TBlockSink mSink;
+    TBlock mBuffer;  // made at the first piece that is kept
     std::size_t mFill = 0;
     std::uint64_t mWritten = 0;
     bool mFailed = false;

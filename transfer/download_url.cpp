@@ -4,14 +4,13 @@
 #include "transfer/range_reply.h"
 #include "transfer/url_text.h"
 
-#include "components/read_behind_digest.h"
+#include "components/block_digest.h"
 #include "platform/block_writer.h"
 #include "platform/file_handles.h"
 #include "platform/folder_handle.h"
 #include "platform/posix_util.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -78,6 +77,7 @@ public:
           mOpener(aAction.mTargetOpener),
           mResume(aAction.mResume),
           mDigestWanted(aAction.mDigestWhileWriting),
+          mDigestSha256(aAction.mDigestSha256),
           mMulti(aAction.mConnections->multi.get()),
           mEasy(curl_easy_init())
     {
@@ -85,8 +85,6 @@ public:
 
     ~Transfer()
     {
-        // The digest's reader goes before the descriptor it reads.
-        mDigest.reset();
         if (mAdded)
             curl_multi_remove_handle(mMulti, mEasy.get());
     }
@@ -231,9 +229,9 @@ private:
             Fail();
         }
         // The transfer is complete: from here on a cancel waits for the
-        // digest's tail, so that the file still ends verified.
+        // digest's last blocks, so that the file still ends verified.
         if (mDigest && StillTheFileWritten()) {
-            mWrittenDigest = mDigest->Finish(mReceived);
+            mWrittenDigest = mDigest->Finish();
             if (const auto identity = IdentityOf(mFd.Get()))
                 mWrittenFile = TWrittenFile{*identity, mReceived};
             else
@@ -246,22 +244,30 @@ private:
     }
 
     // True when Filename still names the file we wrote, at the length we
-    // wrote: then the digest read through our descriptor is that of the file
-    // as it stands in the destination.
+    // wrote, and nobody else may have written to it: then the digest of the
+    // bytes we wrote is that of the file as it stands in the destination.
     bool StillTheFileWritten() const
     {
         struct stat written {};
         struct stat named {};
         return ::fstat(mFd.Get(), &written) == 0 && ::stat(mFilename.c_str(), &named) == 0
                && written.st_dev == named.st_dev && written.st_ino == named.st_ino
-               && static_cast<std::uint64_t>(written.st_size) == mReceived;
+               && static_cast<std::uint64_t>(written.st_size) == mReceived && OnlyWeMayWrite(written);
+    }
+
+    // Ours, and not open to writing by others. Our own group counts as us:
+    // where each user has a group of their own (umask 002) it is only us,
+    // and where it is shared, sharing was the user's choice.
+    static bool OnlyWeMayWrite(const struct stat& aInfo)
+    {
+        return aInfo.st_uid == ::geteuid() && (aInfo.st_mode & S_IWOTH) == 0
+               && ((aInfo.st_mode & S_IWGRP) == 0 || aInfo.st_gid == ::getegid());
     }
 
     bool CloseFile()
     {
-        mDigest.reset();
-        mReadFd.Close();
         mWriter.reset();
+        mDigest.reset();
         return mFd.Close();
     }
 
@@ -342,11 +348,14 @@ private:
         }
         // Only now is an older file at the name given up, all of it or, for
         // a matching rest, what lies past the held bytes. A device (a test's
-        // /dev/full) cannot be truncated and needs not be.
+        // /dev/full) cannot be truncated and needs not be. Nor does a file
+        // with nothing past them: ext4 takes any truncation to zero for a
+        // file being replaced and writes the whole of it out when it is
+        // closed, which held a new 2 GiB file's close for most of a second.
         struct stat info {};
         const auto keep = static_cast<off_t>(mBase);
         if (::fstat(target.Get(), &info) != 0
-            || (S_ISREG(info.st_mode) && ::ftruncate(target.Get(), std::min(keep, info.st_size)) != 0)) {
+            || (S_ISREG(info.st_mode) && info.st_size > keep && ::ftruncate(target.Get(), keep) != 0)) {
             NoteWriteFailure(errno);
             return false;
         }
@@ -358,15 +367,14 @@ private:
         }
         mFd = std::move(target);
         mWriter.emplace(mFd.Get());
-        // The digest reads the file through a descriptor of its own on the
-        // same open file, however the target was opened (write-only, say):
-        // the kernel's link to it, never the name, which may have changed.
-        // A rest appended to held bytes is left to the caller's own read.
+        // Every block the writer hands to the kernel is hashed beside the
+        // transfer. A rest appended to held bytes is left to the caller's
+        // own read of the whole file.
         if (mDigestWanted && keep == 0 && S_ISREG(info.st_mode)) {
-            mReadFd = UniqueFd(
-                ::open(("/proc/self/fd/" + std::to_string(mFd.Get())).c_str(), O_RDONLY | O_CLOEXEC));
-            if (mReadFd)  // without /proc the engine reads the file afterwards
-                mDigest = std::make_unique<TReadBehindDigest>(mReadFd.Get());
+            mDigest = std::make_unique<TBlockDigest>(TBlockWriter::kBlockSize, mDigestSha256);
+            mWriter->SetBlockSink([digest = mDigest.get()](TBlockWriter::TBlock aBlock, std::size_t aSize) {
+                return digest->Exchange(std::move(aBlock), aSize);
+            });
         }
         return true;
     }
@@ -511,8 +519,6 @@ private:
             return 0;
         }
         self.mReceived += size;
-        if (self.mDigest)
-            self.mDigest->Written(self.mWriter->Written());
         if (!self.Notify(self.mBase + self.mReceived, self.ProgressMax(),
                          TURLDownloadStatus::dsDownloadingData, self.mURL))
             return 0;
@@ -531,6 +537,7 @@ private:
     // If-Range; before the easy handle, which uses it to the end.
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> mHeaders{nullptr, &curl_slist_free_all};
     const bool mDigestWanted;
+    const bool mDigestSha256;
     CURLM* const mMulti;  // the action's, kept from one transfer to the next
     CurlEasy mEasy;
     bool mAdded = false;
@@ -538,9 +545,8 @@ private:
     bool mIsWeb = false;
     std::string mSourcePath;  // a local source's path; empty for web addresses
     UniqueFd mFd;
-    std::optional<TBlockWriter> mWriter;
-    UniqueFd mReadFd;                            // the digest's view of mFd's file
-    std::unique_ptr<TReadBehindDigest> mDigest;  // reads mReadFd: declared after it, so it goes first
+    std::unique_ptr<TBlockDigest> mDigest;
+    std::optional<TBlockWriter> mWriter;  // hands its blocks to mDigest: declared after it, so it goes first
     std::optional<TFileDigestTexts> mWrittenDigest;
     std::optional<TWrittenFile> mWrittenFile;
     std::uint64_t mReceived = 0;

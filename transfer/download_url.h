@@ -119,14 +119,20 @@ public:
     std::uint64_t ResumedAt() const { return mResumedAt; }
     bool RangeRefused() const { return mRangeRefused; }
 
-    // With this on, the file's digests are computed while it is written, by
-    // reading it back behind the writer; after a successful ExecuteTarget
-    // TakeWrittenDigest gives those of the file as it then stands at Filename.
-    void SetDigestWhileWriting(bool aOn) { mDigestWhileWriting = aOn; }
+    // With this on, the file's digests (the SHA-256 too when asked for) are
+    // computed while it is written, from the blocks written; after a
+    // successful ExecuteTarget TakeWrittenDigest gives those of the file as it
+    // then stands at Filename.
+    void SetDigestWhileWriting(bool aOn, bool aWithSha256 = false)
+    {
+        mDigestWhileWriting = aOn;
+        mDigestSha256 = aWithSha256;
+    }
     // Once per transfer. Empty after a failed, cancelled or aborted transfer
-    // (the partial digest is thrown away), with the option off, or when the
+    // (the partial digest is thrown away), with the option off, when the
     // file at Filename is no longer the one written (swapped, cut or grown
-    // behind our back): the caller then reads the file itself.
+    // behind our back), or when others than its owner (us) may write to it:
+    // the caller then reads the file itself.
     std::optional<TFileDigestTexts> TakeWrittenDigest()
     {
         return std::exchange(mWrittenDigest, std::nullopt);
@@ -153,6 +159,7 @@ private:
     // connection cache lets the next file reuse the last one's connection.
     std::unique_ptr<Connections> mConnections;
     bool mDigestWhileWriting = false;
+    bool mDigestSha256 = false;
     std::optional<TFileDigestTexts> mWrittenDigest;
     std::optional<TWrittenFile> mWrittenFile;
 

@@ -51,7 +51,8 @@ void PrintTo(const DigestCase& aCase, std::ostream* aOut)
     *aOut << aCase.name;
 }
 
-// Lengths around the writer's 1 MiB block and the reader's 256 KiB block.
+// Lengths around the writer's 1 MiB block, and more blocks than the digest
+// keeps in flight.
 const DigestCase kDigestCases[] = {
     {"empty", "", 1, "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709"},
     {"abc", "abc", 1, "A9993E364706816ABA3E25717850C26C9CD0D89D"},
@@ -77,6 +78,38 @@ TEST_P(WrittenDigestOf, EqualsTheFileOnDisk)
 
 INSTANTIATE_TEST_SUITE_P(Lengths, WrittenDigestOf, ::testing::ValuesIn(kDigestCases),
                          [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+TEST_F(WrittenDigest, SignedReleaseGetsTheSha256FromTheSameBlocks)
+{
+    mServer.SetRoute("/f.bin", {.body = "a", .repeat = 1000000});
+    TDownLoadURL action;
+    action.SetDigestWhileWriting(true, true);
+    ASSERT_TRUE(Fetch(action, "/f.bin"));
+    const auto digest = action.TakeWrittenDigest();
+    ASSERT_TRUE(digest.has_value());
+    EXPECT_EQ(digest->sha1, "34AA973CD4C4DAA4F61EEB2BDBAD27316534016F");
+    EXPECT_EQ(digest->sha256, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST_F(WrittenDigest, FileOthersMayWriteToGivesNoDigest)
+{
+    // Someone else could have changed bytes of it behind the writer: the
+    // digest of what we wrote is not the file's, so the caller reads it.
+    WriteFileBytes(mTarget, "old");
+    std::filesystem::permissions(mTarget, std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::add);
+    mServer.SetRoute("/f.bin", {.body = "abc"});
+    TDownLoadURL action;
+    action.SetDigestWhileWriting(true);
+    ASSERT_TRUE(Fetch(action, "/f.bin"));
+    EXPECT_EQ(ReadFileBytes(mTarget), "abc");
+    EXPECT_FALSE(action.TakeWrittenDigest().has_value());
+
+    std::filesystem::permissions(mTarget, std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+    ASSERT_TRUE(Fetch(action, "/f.bin"));
+    EXPECT_TRUE(action.TakeWrittenDigest().has_value()) << "only the owner may write to it now";
+}
 
 TEST_F(WrittenDigest, LocalSourceIsDigestedToo)
 {
