@@ -95,13 +95,23 @@ public:
         mWorker = aWorker;
     }
 
+    // Whether progress is drawn: if not, a progress report needs no wake-up.
+    void SetProgressShown(bool aShown)
+    {
+        std::lock_guard lock(mMutex);
+        mProgressShown = aShown;
+    }
+
     void PostProgress() noexcept override
     {
+        bool wake = false;
         {
             std::lock_guard lock(mMutex);
+            wake = mProgressShown && NothingPending();
             mProgressPosted = true;
         }
-        mWake.Wake();
+        if (wake)
+            mWake.Wake();
     }
 
     // Any thread: ends the printing thread's wait (the worker has ended).
@@ -179,14 +189,23 @@ public:
 private:
     void Say(std::string aLine) noexcept
     {
+        bool wake = false;
         try {
             std::lock_guard lock(mMutex);
+            wake = NothingPending();
             mLines.push_back(std::move(aLine));
         } catch (...) {
             return;  // a lost line only costs the log a line
         }
-        mWake.Wake();
+        if (wake)
+            mWake.Wake();
     }
+
+    // With the mutex held: nothing is waiting that the printing thread would
+    // be woken for. Only the first report after it took the last ones wakes
+    // it, as it takes all that came meanwhile; a release of small files
+    // would otherwise cost a wake-up per report.
+    bool NothingPending() const { return mLines.empty() && !(mProgressShown && mProgressPosted); }
 
     void RunStallTimer(std::stop_token aStop)
     {
@@ -206,6 +225,7 @@ private:
     WakeFd mWake;
     std::condition_variable_any mTimerWake;
     bool mProgressPosted = false;
+    bool mProgressShown = false;
     bool mStallTimerEnabled = false;
     std::chrono::steady_clock::time_point mStallTimerStart;
     ThreadDownloads* mWorker = nullptr;
@@ -300,6 +320,7 @@ void SilentRun::RunOperation(TWebOperation aOperation, bool aShowProgress)
     mData.SetTerminado(false);
     ThreadDownloads worker(true, mData, mHost, mEnvironment);
     mHost.SetWorker(&worker);
+    mHost.SetProgressShown(aShowProgress && mTerminal);
     worker.SetOnTerminate([this] { mHost.Wake(); });
     worker.Start();
     bool cancelSent = false;
