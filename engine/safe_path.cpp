@@ -22,6 +22,23 @@ bool IsInside(const fs::path& aRoot, const fs::path& aPath)
     return true;
 }
 
+// Whether a component of aName below aFolder is a symbolic link, or cannot
+// be looked at (which the resolved forms then have to settle).
+bool HasLinkOnTheWay(const std::string& aFolder, const fs::path& aName)
+{
+    fs::path path(aFolder);
+    for (const auto& part : aName) {
+        path /= part;
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(path, error);
+        if (status.type() == fs::file_type::not_found)
+            return false;  // nothing further down exists either
+        if (error || fs::is_symlink(status))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool IsPlainFileName(const std::string& aName)
@@ -46,7 +63,12 @@ std::optional<std::string> JoinInside(const std::string& aFolder, const std::str
         joined += '/';
     joined += aName;
 
-    // Links inside the folder may lead out of it; compare the resolved forms.
+    // Links inside the folder may lead out of it. Without one on the way the
+    // joined name is inside as it stands: a release of many small files
+    // would otherwise resolve the whole folder path twice for each.
+    if (!HasLinkOnTheWay(aFolder, name))
+        return joined;
+    // Compare the resolved forms.
     std::error_code error;
     const fs::path root = fs::weakly_canonical(fs::path(aFolder), error);
     if (error)

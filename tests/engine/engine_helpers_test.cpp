@@ -74,9 +74,14 @@ TEST_F(FolderTest, JoinInsideRefusesNamesThatLeaveTheFolder)
 {
     const std::string dest = (mDir / "dest").string();
     fs::create_directory_symlink("/etc", mDir / "dest" / "escape");
+    fs::create_directory_symlink("../escape", mDir / "dest" / "sub" / "deeper");
+    fs::create_directory_symlink(mDir / "dest", mDir / "dest" / "self");
+    fs::create_directory_symlink("sub", mDir / "dest" / "alias");
     EXPECT_EQ(JoinInside(dest, "setup.bin"), dest + "/setup.bin");
     EXPECT_EQ(JoinInside(dest + "/", "sub/data.cab"), dest + "/sub/data.cab");
-    for (const char* name : {"", "/etc/passwd", "../x", "sub/../../x", "a/./b", ".", "..", "escape/passwd"})
+    EXPECT_EQ(JoinInside(dest, "alias/data.cab"), dest + "/alias/data.cab") << "a link that stays inside";
+    for (const char* name : {"", "/etc/passwd", "../x", "sub/../../x", "a/./b", ".", "..", "escape/passwd",
+                             "sub/deeper/passwd", "self"})
         EXPECT_FALSE(JoinInside(dest, name)) << name;
 }
 
