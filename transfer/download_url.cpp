@@ -2,10 +2,9 @@
 #include "transfer/curl_easy.h"
 #include "transfer/local_files.h"
 #include "transfer/range_reply.h"
+#include "transfer/target_file.h"
 #include "transfer/url_text.h"
 
-#include "components/block_digest.h"
-#include "platform/block_writer.h"
 #include "platform/file_handles.h"
 #include "platform/folder_handle.h"
 #include "platform/posix_util.h"
@@ -212,7 +211,7 @@ private:
     // takes the digests, or throws.
     void Finish(bool aSucceeded)
     {
-        bool flushed = !mWriter || mWriter->Flush();
+        bool flushed = !mTarget || mTarget->Flush();
         if (!flushed)
             NoteWriteFailure(errno);
         if (mCallbackError) {
@@ -230,12 +229,9 @@ private:
         }
         // The transfer is complete: from here on a cancel waits for the
         // digest's last blocks, so that the file still ends verified.
-        if (mDigest && StillTheFileWritten()) {
-            mWrittenDigest = mDigest->Finish();
-            if (const auto identity = IdentityOf(mFd.Get()))
-                mWrittenFile = TWrittenFile{*identity, mReceived};
-            else
-                mWrittenDigest.reset();
+        if (const auto digested = mTarget ? mTarget->TakeDigests(mFilename, mReceived) : std::nullopt) {
+            mWrittenDigest = digested->digests;
+            mWrittenFile = TWrittenFile{digested->identity, mReceived};
         }
         if (!CloseFile()) {
             mWrittenDigest.reset();
@@ -243,32 +239,13 @@ private:
         }
     }
 
-    // True when Filename still names the file we wrote, at the length we
-    // wrote, and nobody else may have written to it: then the digest of the
-    // bytes we wrote is that of the file as it stands in the destination.
-    bool StillTheFileWritten() const
-    {
-        struct stat written {};
-        struct stat named {};
-        return ::fstat(mFd.Get(), &written) == 0 && ::stat(mFilename.c_str(), &named) == 0
-               && written.st_dev == named.st_dev && written.st_ino == named.st_ino
-               && static_cast<std::uint64_t>(written.st_size) == mReceived && OnlyWeMayWrite(written);
-    }
-
-    // Ours, and not open to writing by others. Our own group counts as us:
-    // where each user has a group of their own (umask 002) it is only us,
-    // and where it is shared, sharing was the user's choice.
-    static bool OnlyWeMayWrite(const struct stat& aInfo)
-    {
-        return aInfo.st_uid == ::geteuid() && (aInfo.st_mode & S_IWOTH) == 0
-               && ((aInfo.st_mode & S_IWGRP) == 0 || aInfo.st_gid == ::getegid());
-    }
-
     bool CloseFile()
     {
-        mWriter.reset();
-        mDigest.reset();
-        return mFd.Close();
+        if (!mTarget)
+            return true;
+        const bool closed = mTarget->Close();
+        mTarget.reset();
+        return closed;
     }
 
     [[noreturn]] void Fail()
@@ -365,17 +342,13 @@ private:
             NoteFailure("cannot resume " + mFilename + ": the bytes held are gone");
             return false;
         }
-        mFd = std::move(target);
-        mWriter.emplace(mFd.Get());
-        // Every block the writer hands to the kernel is hashed beside the
-        // transfer. A rest appended to held bytes is left to the caller's
-        // own read of the whole file.
-        if (mDigestWanted && keep == 0 && S_ISREG(info.st_mode)) {
-            mDigest = std::make_unique<TBlockDigest>(TBlockWriter::kBlockSize, mDigestSha256);
-            mWriter->SetBlockSink([digest = mDigest.get()](TBlockWriter::TBlock aBlock, std::size_t aSize) {
-                return digest->Exchange(std::move(aBlock), aSize);
-            });
-        }
+        // A rest appended to held bytes is left to the caller's own read of
+        // the whole file.
+        using TDigest = TTargetFile::TDigest;
+        TDigest digest = TDigest::None;
+        if (mDigestWanted && keep == 0 && S_ISREG(info.st_mode))
+            digest = mDigestSha256 ? TDigest::Sha1AndSha256 : TDigest::Sha1;
+        mTarget.emplace(std::move(target), digest);
         return true;
     }
 
@@ -510,11 +483,11 @@ private:
         // A file:// transfer has no headers: its first data is its begin.
         if (!self.mBegun && !self.BeginData())
             return 0;
-        if (!self.mWriter) {
+        if (!self.mTarget) {
             self.mStopped = true;
             return 0;
         }
-        if (!self.mWriter->Append(aData, size)) {
+        if (!self.mTarget->Append(aData, size)) {
             self.NoteWriteFailure(errno);
             return 0;
         }
@@ -544,9 +517,7 @@ private:
     std::string mAddress;  // what curl fetches: URL, or a local path as file://
     bool mIsWeb = false;
     std::string mSourcePath;  // a local source's path; empty for web addresses
-    UniqueFd mFd;
-    std::unique_ptr<TBlockDigest> mDigest;
-    std::optional<TBlockWriter> mWriter;  // hands its blocks to mDigest: declared after it, so it goes first
+    std::optional<TTargetFile> mTarget;
     std::optional<TFileDigestTexts> mWrittenDigest;
     std::optional<TWrittenFile> mWrittenFile;
     std::uint64_t mReceived = 0;
