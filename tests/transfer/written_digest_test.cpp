@@ -51,7 +51,7 @@ void PrintTo(const DigestCase& aCase, std::ostream* aOut)
     *aOut << aCase.name;
 }
 
-// Lengths around the writer's 1 MiB block, and more blocks than the digest
+// Lengths around the writer's 512 KiB block, and more blocks than the digest
 // keeps in flight.
 const DigestCase kDigestCases[] = {
     {"empty", "", 1, "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709"},
