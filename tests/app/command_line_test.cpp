@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <string>
 
 #include "console/silent_mode.h"
@@ -10,6 +7,7 @@
 #include "tests/support/eventually.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/shell_command.h"
 #include "tests/support/versions.h"
 
 namespace {
@@ -55,14 +53,7 @@ int RunProgram(const std::filesystem::path& aRoot, const CommandCase& aCase, std
         "env -i " + aEnvironment + " PATH=/usr/bin:/bin HOME='" + (aRoot / "home").string()
         + "' XDG_CONFIG_HOME='" + (aRoot / "config").string() + "' XDG_RUNTIME_DIR='"
         + (aRoot / "runtime").string() + "' '" + DOWNLOADER_BINARY + "' " + arguments + " 2>&1 </dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        aOutput.append(buffer, got);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return RunShellCommand(command, aOutput);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -22,6 +21,7 @@
 #include "components/minisign_verify.h"
 #include "engine/ini_reader.h"
 #include "tests/support/minisign_tool.h"
+#include "tests/support/shell_command.h"
 
 namespace {
 
@@ -32,23 +32,10 @@ constexpr const char* kSha256Abc = "ba7816bf8f01cfea414140de5dae2223b00361a39617
 constexpr const char* kSha256Hello =
     "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03";  // "hello\n"
 
-std::string Quoted(const std::string& aArg)
-{
-    return "'" + aArg + "'";
-}
-
 // Runs a shell command line; its exit status, stdout and stderr in aOutput.
 int RunCommand(const std::string& aCommand, std::string& aOutput)
 {
-    std::FILE* pipe = popen((aCommand + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return -1;
-    char buffer[4096];
-    aOutput.clear();
-    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
-        aOutput.append(buffer, got);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return RunShellCommand(aCommand + " 2>&1", aOutput);
 }
 
 class PublishSigning : public ::testing::Test {
@@ -69,7 +56,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(mDir); }
 
-    std::string Tool(const std::string& aArgs) const { return Quoted(DOWNLOADER_PUBLISH_TOOL) + " " + aArgs; }
+    std::string Tool(const std::string& aArgs) const { return ShellQuoted(DOWNLOADER_PUBLISH_TOOL) + " " + aArgs; }
     static TSignatureCheck Check(const std::string& aSignature, const std::string& aInfo)
     {
         const auto key = ParseMinisignPublicKey(sKey->KeyLine());
@@ -89,8 +76,8 @@ TEST_F(PublishSigning, SignsTheInfoFileWithTheWizardsDigestBesideIt)
     const std::string args =
         "--base-url http://example.test/r --setup Setup.exe --wizard-version 3.02"
         " --wizard-name downloader-3.02 --wizard-url http://example.test/w --wizard-file "
-        + Quoted((mDir / "downloader-3.02").string()) + " --sign " + Quoted(sKey->SecretFile().string())
-        + " -o " + Quoted(info.string()) + " " + Quoted(mRelease.string());
+        + ShellQuoted((mDir / "downloader-3.02").string()) + " --sign " + ShellQuoted(sKey->SecretFile().string())
+        + " -o " + ShellQuoted(info.string()) + " " + ShellQuoted(mRelease.string());
     std::string output;
     ASSERT_EQ(RunCommand(Tool(args), output), 0) << output;
     const std::string text = MinisignToolKey::ReadText(info);
@@ -102,7 +89,7 @@ TEST_F(PublishSigning, SignsTheInfoFileWithTheWizardsDigestBesideIt)
     EXPECT_EQ(Check(signature, text), TSignatureCheck::kValid);
     // And the vendor's tool agrees.
     EXPECT_EQ(
-        RunCommand("minisign -V -p " + Quoted(sKey->PublicFile().string()) + " -m " + Quoted(info.string()),
+        RunCommand("minisign -V -p " + ShellQuoted(sKey->PublicFile().string()) + " -m " + ShellQuoted(info.string()),
                    output),
         0)
         << output;
@@ -118,21 +105,21 @@ TEST_F(PublishSigning, SignsTheInfoFileWithTheWizardsDigestBesideIt)
 TEST_F(PublishSigning, SigningProblemsSayWhatToDo)
 {
     std::string output;
-    const std::string release = " --base-url http://example.test/r " + Quoted(mRelease.string());
-    EXPECT_EQ(RunCommand(Tool("--sign " + Quoted(sKey->SecretFile().string()) + release), output), 2);
+    const std::string release = " --base-url http://example.test/r " + ShellQuoted(mRelease.string());
+    EXPECT_EQ(RunCommand(Tool("--sign " + ShellQuoted(sKey->SecretFile().string()) + release), output), 2);
     EXPECT_NE(output.find("--sign needs -o FILE"), std::string::npos) << output;
 
     const std::string info = (mDir / "info.ini").string();
     EXPECT_EQ(
-        RunCommand(Tool("--sign " + Quoted((mDir / "no.key").string()) + " -o " + Quoted(info) + release),
+        RunCommand(Tool("--sign " + ShellQuoted((mDir / "no.key").string()) + " -o " + ShellQuoted(info) + release),
                    output),
         1);
     EXPECT_NE(output.find("no such key file"), std::string::npos) << output;
 
     // No minisign on the PATH: the info file is written and the message says
     // how to sign it by hand.
-    EXPECT_EQ(RunCommand("env PATH=" + Quoted((mDir / "empty").string()) + " "
-                             + Tool("--sign " + Quoted(sKey->SecretFile().string()) + " -o " + Quoted(info)
+    EXPECT_EQ(RunCommand("env PATH=" + ShellQuoted((mDir / "empty").string()) + " "
+                             + Tool("--sign " + ShellQuoted(sKey->SecretFile().string()) + " -o " + ShellQuoted(info)
                                     + release),
                          output),
               1);
@@ -141,7 +128,7 @@ TEST_F(PublishSigning, SigningProblemsSayWhatToDo)
     EXPECT_TRUE(fs::exists(info));
     EXPECT_FALSE(fs::exists(info + ".minisig"));
 
-    EXPECT_EQ(RunCommand(Tool("--wizard-file " + Quoted((mDir / "missing").string()) + release), output), 1);
+    EXPECT_EQ(RunCommand(Tool("--wizard-file " + ShellQuoted((mDir / "missing").string()) + release), output), 1);
 }
 
 // Starts "serve" with aArgs, fetches /info.ini and its signature, stops it.

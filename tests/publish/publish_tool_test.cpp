@@ -16,6 +16,7 @@
 #include "tests/support/eventually.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/shell_command.h"
 
 namespace {
 
@@ -38,21 +39,10 @@ protected:
         fs::create_symlink(mDir / "outside.txt", mRelease / "link.cab");
     }
 
-    static std::string Quoted(const std::string& aArg) { return "'" + aArg + "'"; }
-
     // Runs the tool with a shell; returns its exit status, output in aOutput.
     static int Run(const std::string& aArgs, std::string& aOutput)
     {
-        const std::string command = Quoted(DOWNLOADER_PUBLISH_TOOL) + " " + aArgs + " 2>&1";
-        std::FILE* pipe = popen(command.c_str(), "r");
-        if (!pipe)
-            return -1;
-        char buffer[4096];
-        aOutput.clear();
-        while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
-            aOutput.append(buffer, got);
-        const int status = pclose(pipe);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return RunShellCommand(ShellQuoted(DOWNLOADER_PUBLISH_TOOL) + " " + aArgs + " 2>&1", aOutput);
     }
 };
 
@@ -89,7 +79,7 @@ TEST_F(PublishTool, WritesTheInfoFileAndRefusesBadReleases)
     const fs::path info = mRelease / "info.ini";
     ASSERT_EQ(Run("--base-url http://example.test/r/ --setup Setup.exe --rename Setup.exe --title 'Sample "
                   "Suite' -o "
-                      + Quoted(info.string()) + " " + Quoted(mRelease.string()),
+                      + ShellQuoted(info.string()) + " " + ShellQuoted(mRelease.string()),
                   output),
               0)
         << output;
@@ -98,7 +88,7 @@ TEST_F(PublishTool, WritesTheInfoFileAndRefusesBadReleases)
     // The same to standard output, with the "--option=value" form.
     fs::remove(info);
     ASSERT_EQ(Run("--base-url=http://example.test/r --setup=Setup.exe --title='Sample Suite' "
-                      + Quoted(mRelease.string()),
+                      + ShellQuoted(mRelease.string()),
                   output),
               0)
         << output;
@@ -107,7 +97,7 @@ TEST_F(PublishTool, WritesTheInfoFileAndRefusesBadReleases)
     EXPECT_EQ(output.substr(output.size() - expected.size()), expected);  // after the notes on stderr
     // --resume adds one key and changes nothing else.
     ASSERT_EQ(Run("--resume --base-url=http://example.test/r --setup=Setup.exe --title='Sample Suite' "
-                      + Quoted(mRelease.string()),
+                      + ShellQuoted(mRelease.string()),
                   output),
               0)
         << output;
@@ -116,14 +106,14 @@ TEST_F(PublishTool, WritesTheInfoFileAndRefusesBadReleases)
     ASSERT_GE(output.size(), resumable.size());
     EXPECT_EQ(output.substr(output.size() - resumable.size()), resumable);
 
-    EXPECT_EQ(Run("--base-url http://h/r --rename Data3.cab " + Quoted(mRelease.string()), output), 1);
+    EXPECT_EQ(Run("--base-url http://h/r --rename Data3.cab " + ShellQuoted(mRelease.string()), output), 1);
     EXPECT_NE(output.find("Data3.cab.rename"), std::string::npos) << output;
 
     WriteFileBytes(mRelease / "a#b.cab", "x");
-    EXPECT_EQ(Run("--base-url http://h/r " + Quoted(mRelease.string()), output), 1);
+    EXPECT_EQ(Run("--base-url http://h/r " + ShellQuoted(mRelease.string()), output), 1);
     EXPECT_NE(output.find("a#b.cab"), std::string::npos) << output;
 
-    EXPECT_EQ(Run("--no-such-option " + Quoted(mRelease.string()), output), 2);
+    EXPECT_EQ(Run("--no-such-option " + ShellQuoted(mRelease.string()), output), 2);
     EXPECT_EQ(Run("--help", output), 0);
     EXPECT_NE(output.find("usage: downloader-publish --base-url URL [options] RELEASE_DIR"),
               std::string::npos)
