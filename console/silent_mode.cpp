@@ -271,10 +271,12 @@ private:
 // of them may drive the terminal, nor leave raw control bytes in a log.
 void SilentRun::Print(const std::string& aLine)
 {
-    if (mTerminal && mLineDrawn)
-        mOut << "\r\x1b[K";
+    // One write for the whole line, whatever the stream's buffering.
+    std::string text = mTerminal && mLineDrawn ? "\r\x1b[K" : "";
     mLineDrawn = false;
-    mOut << PrintableText(aLine) << '\n' << std::flush;
+    text += PrintableText(aLine);
+    text += '\n';
+    mOut << text << std::flush;
 }
 
 int SilentRun::TerminalColumns() const
