@@ -1,5 +1,6 @@
 #include "engine/thread_downloads.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "engine/running_action.h"
 #include "engine/safe_path.h"
 #include "engine/tick_count.h"
+#include "platform/posix_util.h"
 #include "platform/settings.h"
 #include "platform/shell_open.h"
 #include "platform/system_helpers.h"
@@ -352,11 +354,11 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
             }
             if (kept)
                 kept->Complete();
-            UniqueFd checked;
+            TFileIdentity checked;
             mDownloadData.SetResult(CheckFileHash(aFolder, aLocalName, aAction, aSha256, reason, checked));
             // No cached copy to drop: transfers always go to the server.
             if (mDownloadData.Result())
-                RenameDownloaded(aFolder, aLocalName, IdentityOf(checked.Get()).value_or(TFileIdentity{}));
+                RenameDownloaded(aFolder, aLocalName, checked);
         } catch (const std::exception& error) {
             mDownloadData.SetResult(false);
             reason = error.what();
@@ -375,20 +377,22 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
 
 bool ThreadDownloads::CheckFileHash(const TFolderHandle& aFolder, const std::string& aName,
                                     TDownLoadURL& aAction, const std::string* aSha256, std::string& aReason,
-                                    UniqueFd& aChecked)
+                                    TFileIdentity& aChecked)
 {
     const std::string expected = mDownloadData.ArchivoHash();
     const std::optional<TFileDigestTexts> written = aAction.TakeWrittenDigest();
     const auto& writtenFile = aAction.WrittenFile();
-    aChecked = aFolder.OpenForReading(aName);
+    const UniqueFd file = aFolder.OpenForReading(aName);
     struct stat info {};
+    if (::fstat(file.Get(), &info) != 0)
+        throw std::runtime_error("cannot read " + aName + ": " + ErrnoText(errno));
+    aChecked = TFileIdentity{info.st_dev, info.st_ino};
     const bool same = written && (!aSha256 || !written->sha256.empty()) && writtenFile
-                      && IdentityOf(aChecked.Get()) == writtenFile->identity
-                      && ::fstat(aChecked.Get(), &info) == 0
+                      && aChecked == writtenFile->identity
                       && static_cast<std::uint64_t>(info.st_size) == writtenFile->size;
     // Both digests from one read of the file when both are asked for.
     const TFileDigestTexts actual =
-        same ? *written : DescriptorDigestTexts(aChecked.Get(), aName, aSha256 != nullptr);
+        same ? *written : DescriptorDigestTexts(file.Get(), aName, aSha256 != nullptr);
     if (expected != actual.sha1) {
         aReason = "checksum mismatch for " + mDownloadData.ArchivoDown() + ": expected " + expected + ", got "
                   + actual.sha1;

@@ -182,11 +182,12 @@ private:
     std::string GetInfoFileURL(TEarlyEnd& aWhyEmpty, std::string& aDetail);
     // True when the SHA-1 text of aName in aFolder equals ArchivoHash and,
     // when aSha256 is given, its SHA-256 equals that text too; otherwise
-    // aReason tells why. aChecked receives the file that was judged. aAction's
-    // written digest is taken when it belongs to that very file at its size
-    // and no SHA-256 is asked for; else the file is read here, once for both.
+    // aReason tells why. aChecked receives the identity of the file that was
+    // judged. aAction's written digests are taken when they belong to that
+    // very file at its size and hold the SHA-256 if one is asked for; else
+    // the file is read here, once for both.
     bool CheckFileHash(const TFolderHandle& aFolder, const std::string& aName, TDownLoadURL& aAction,
-                       const std::string* aSha256, std::string& aReason, UniqueFd& aChecked);
+                       const std::string* aSha256, std::string& aReason, TFileIdentity& aChecked);
     // The info file's reader; with a key, only after its signature has been
     // checked against the copy in the private folder (empty when refused,
     // reported as TEarlyEnd::InfoSignatureRefused).
