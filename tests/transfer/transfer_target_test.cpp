@@ -101,6 +101,21 @@ TEST_P(TransferTargetRefused, FailsWithTheReasonAndWritesNothingElsewhere)
 INSTANTIATE_TEST_SUITE_P(Targets, TransferTargetRefused, ::testing::ValuesIn(kTargetCases),
                          [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
+// Whatever lay at the name before, the file ends as exactly the new body.
+TEST_F(TargetTest, OlderFileAtTheNameEndsAsTheNewBody)
+{
+    const std::string body(3 * 512 * 1024 + 5, 'n');
+    mServer.SetRoute(kPath, {.body = body});
+    const std::string olds[] = {"", "old", std::string(body.size() * 2, 'o')};
+    for (const std::string& old : olds) {
+        SCOPED_TRACE(old.size());
+        WriteFileBytes(mTarget, old);
+        TDownLoadURL action;
+        ASSERT_EQ(Run(action, mServer.Url(kPath), nullptr), "");
+        EXPECT_EQ(ReadFileBytes(mTarget), body);
+    }
+}
+
 // The opener's refusal is the reason; the transfer adds the address.
 TEST_F(TargetTest, OpenerRefusalIsTheReason)
 {
