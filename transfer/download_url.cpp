@@ -480,22 +480,26 @@ private:
         const std::size_t size = aSize * aCount;
         if (self.Stopped())
             return 0;
-        // A file:// transfer has no headers: its first data is its begin.
-        if (!self.mBegun && !self.BeginData())
-            return 0;
-        if (!self.mTarget) {
-            self.mStopped = true;
-            return 0;
-        }
-        if (!self.mTarget->Append(aData, size)) {
-            self.NoteWriteFailure(errno);
-            return 0;
-        }
-        self.mReceived += size;
-        if (!self.Notify(self.mBase + self.mReceived, self.ProgressMax(),
-                         TURLDownloadStatus::dsDownloadingData, self.mURL))
-            return 0;
-        return size;
+        // The digest's thread or a block may fail to be made: that ends the
+        // transfer with its reason instead of unwinding through curl.
+        return self.Guarded<std::size_t>(0, [&]() -> std::size_t {
+            // A file:// transfer has no headers: its first data is its begin.
+            if (!self.mBegun && !self.BeginData())
+                return 0;
+            if (!self.mTarget) {
+                self.mStopped = true;
+                return 0;
+            }
+            if (!self.mTarget->Append(aData, size)) {
+                self.NoteWriteFailure(errno);
+                return 0;
+            }
+            self.mReceived += size;
+            if (!self.Notify(self.mBase + self.mReceived, self.ProgressMax(),
+                             TURLDownloadStatus::dsDownloadingData, self.mURL))
+                return 0;
+            return size;
+        });
     }
 
     TDownLoadURL& mAction;
