@@ -11,21 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "engine/ini_reader.h"
+#include "tests/publish/sample_files.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/scratch_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Checksums from sha1sum, never from our own hasher.
-constexpr const char* kSha1Abc = "A9993E364706816ABA3E25717850C26C9CD0D89D";
-constexpr const char* kSha1Empty = "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709";
-constexpr const char* kSha1A55 = "C1C8BBDC22796E28C0E15163D20899B65621D65A";  // 55 times 'a'
-// And from sha256sum.
-constexpr const char* kSha256Abc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
-constexpr const char* kSha256Empty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
-constexpr const char* kSha256A55 = "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318";
 
 TReleaseDescription SampleRelease()
 {
@@ -62,25 +54,17 @@ TEST(InfoFileWriter, WritesTheExpectedText)
                                  "File2=Data1.cab\r\n"
                                  "File3=Data2.cab\r\n"
                                  "\r\n"
-                                 "[Checksum]\r\n"
-                                 "File1=A9993E364706816ABA3E25717850C26C9CD0D89D\r\n"
-                                 "File2=DA39A3EE5E6B4B0D3255BFEF95601890AFD80709\r\n"
-                                 "File3=C1C8BBDC22796E28C0E15163D20899B65621D65A\r\n"
-                                 "\r\n"
-                                 "[Checksum256]\r\n"
-                                 "File1=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\r\n"
-                                 "File2=e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\r\n"
-                                 "File3=9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318\r\n"
-                                 "\r\n"
-                                 "[Info]\r\n"
-                                 "Line1=Sample Suite 5.2\r\n"
-                                 "Link=http://example.test/product\r\n"
-                                 "Info Link=Version information\r\n"
-                                 "Total Files=3\r\n"
-                                 "Info Size=3 files, 120 MB in all\r\n"
-                                 "Size=125829120\r\n"
-                                 "End1=Click Install to start the installation now.\r\n"
-                                 "End2=Setup can also be run later from the destination folder.\r\n";
+                                 + std::string(kSampleChecksumSections)
+                                 + "\r\n"
+                                   "[Info]\r\n"
+                                   "Line1=Sample Suite 5.2\r\n"
+                                   "Link=http://example.test/product\r\n"
+                                   "Info Link=Version information\r\n"
+                                   "Total Files=3\r\n"
+                                   "Info Size=3 files, 120 MB in all\r\n"
+                                   "Size=125829120\r\n"
+                                   "End1=Click Install to start the installation now.\r\n"
+                                   "End2=Setup can also be run later from the destination folder.\r\n";
     EXPECT_EQ(BuildInfoFile(SampleRelease()), expected);
 }
 

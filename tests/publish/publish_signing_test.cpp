@@ -6,20 +6,15 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "components/minisign_verify.h"
 #include "engine/ini_reader.h"
+#include "tests/publish/serve_run.h"
 #include "tests/support/minisign_tool.h"
 #include "tests/support/shell_command.h"
 
@@ -56,7 +51,10 @@ protected:
     }
     void TearDown() override { fs::remove_all(mDir); }
 
-    std::string Tool(const std::string& aArgs) const { return ShellQuoted(DOWNLOADER_PUBLISH_TOOL) + " " + aArgs; }
+    std::string Tool(const std::string& aArgs) const
+    {
+        return ShellQuoted(DOWNLOADER_PUBLISH_TOOL) + " " + aArgs;
+    }
     static TSignatureCheck Check(const std::string& aSignature, const std::string& aInfo)
     {
         const auto key = ParseMinisignPublicKey(sKey->KeyLine());
@@ -76,8 +74,9 @@ TEST_F(PublishSigning, SignsTheInfoFileWithTheWizardsDigestBesideIt)
     const std::string args =
         "--base-url http://example.test/r --setup Setup.exe --wizard-version 3.02"
         " --wizard-name downloader-3.02 --wizard-url http://example.test/w --wizard-file "
-        + ShellQuoted((mDir / "downloader-3.02").string()) + " --sign " + ShellQuoted(sKey->SecretFile().string())
-        + " -o " + ShellQuoted(info.string()) + " " + ShellQuoted(mRelease.string());
+        + ShellQuoted((mDir / "downloader-3.02").string()) + " --sign "
+        + ShellQuoted(sKey->SecretFile().string()) + " -o " + ShellQuoted(info.string()) + " "
+        + ShellQuoted(mRelease.string());
     std::string output;
     ASSERT_EQ(RunCommand(Tool(args), output), 0) << output;
     const std::string text = MinisignToolKey::ReadText(info);
@@ -88,10 +87,10 @@ TEST_F(PublishSigning, SignsTheInfoFileWithTheWizardsDigestBesideIt)
     EXPECT_EQ(reader.ReadString("Checksum256", "File1", ""), kSha256Abc);
     EXPECT_EQ(Check(signature, text), TSignatureCheck::kValid);
     // And the vendor's tool agrees.
-    EXPECT_EQ(
-        RunCommand("minisign -V -p " + ShellQuoted(sKey->PublicFile().string()) + " -m " + ShellQuoted(info.string()),
-                   output),
-        0)
+    EXPECT_EQ(RunCommand("minisign -V -p " + ShellQuoted(sKey->PublicFile().string()) + " -m "
+                             + ShellQuoted(info.string()),
+                         output),
+              0)
         << output;
 
     // Run again over the same folder: neither the info file nor its old
@@ -110,17 +109,17 @@ TEST_F(PublishSigning, SigningProblemsSayWhatToDo)
     EXPECT_NE(output.find("--sign needs -o FILE"), std::string::npos) << output;
 
     const std::string info = (mDir / "info.ini").string();
-    EXPECT_EQ(
-        RunCommand(Tool("--sign " + ShellQuoted((mDir / "no.key").string()) + " -o " + ShellQuoted(info) + release),
-                   output),
-        1);
+    EXPECT_EQ(RunCommand(Tool("--sign " + ShellQuoted((mDir / "no.key").string()) + " -o " + ShellQuoted(info)
+                              + release),
+                         output),
+              1);
     EXPECT_NE(output.find("no such key file"), std::string::npos) << output;
 
     // No minisign on the PATH: the info file is written and the message says
     // how to sign it by hand.
     EXPECT_EQ(RunCommand("env PATH=" + ShellQuoted((mDir / "empty").string()) + " "
-                             + Tool("--sign " + ShellQuoted(sKey->SecretFile().string()) + " -o " + ShellQuoted(info)
-                                    + release),
+                             + Tool("--sign " + ShellQuoted(sKey->SecretFile().string()) + " -o "
+                                    + ShellQuoted(info) + release),
                          output),
               1);
     EXPECT_NE(output.find("minisign -S -s " + sKey->SecretFile().string() + " -m " + info), std::string::npos)
@@ -128,7 +127,8 @@ TEST_F(PublishSigning, SigningProblemsSayWhatToDo)
     EXPECT_TRUE(fs::exists(info));
     EXPECT_FALSE(fs::exists(info + ".minisig"));
 
-    EXPECT_EQ(RunCommand(Tool("--wizard-file " + ShellQuoted((mDir / "missing").string()) + release), output), 1);
+    EXPECT_EQ(RunCommand(Tool("--wizard-file " + ShellQuoted((mDir / "missing").string()) + release), output),
+              1);
 }
 
 // Starts "serve" with aArgs, fetches /info.ini and its signature, stops it.
@@ -140,32 +140,9 @@ struct Served {
 Served ServeAndFetch(const std::vector<std::string>& aArgs)
 {
     Served served;
-    int out[2];
-    if (pipe(out) != 0)
-        return served;
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
-        std::vector<char*> argv{const_cast<char*>(DOWNLOADER_PUBLISH_TOOL), const_cast<char*>("serve")};
-        for (const auto& arg : aArgs)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(DOWNLOADER_PUBLISH_TOOL, argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    pollfd ready{out[0], POLLIN, 0};
-    for (int i = 0; i < 100 && line.find('\n') == std::string::npos && poll(&ready, 1, 100) >= 0; ++i) {
-        char c;
-        if ((ready.revents & (POLLIN | POLLHUP)) && read(out[0], &c, 1) == 1)
-            line += c;
-    }
-    const std::string prefix = "http://127.0.0.1:";
-    if (line.rfind(prefix, 0) == 0) {
-        httplib::Client client("127.0.0.1", std::stoi(line.substr(prefix.size())));
+    ServeRun serve(aArgs);
+    if (const int port = serve.Port()) {
+        httplib::Client client("127.0.0.1", port);
         client.set_connection_timeout(5);
         client.set_read_timeout(5);
         if (const auto info = client.Get("/info.ini")) {
@@ -177,15 +154,6 @@ Served ServeAndFetch(const std::vector<std::string>& aArgs)
             served.signature = signature->body;
         }
     }
-    kill(child, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 200 && waitpid(child, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    if (waitpid(child, &status, WNOHANG) == 0) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-    }
-    close(out[0]);
     return served;
 }
 

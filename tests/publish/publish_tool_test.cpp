@@ -1,19 +1,15 @@
 // downloader-publish itself, run on a real folder: the info file it writes,
 // the releases it refuses, and its trial server on loopback.
 
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include "tests/support/eventually.h"
+#include "tests/publish/sample_files.h"
+#include "tests/publish/serve_run.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/scratch_folder.h"
 #include "tests/support/shell_command.h"
@@ -46,7 +42,7 @@ protected:
     }
 };
 
-const char* const kToolInfo = "[General]\r\n"
+const std::string kToolInfo = "[General]\r\n"
                               "Setup=Setup.exe\r\n"
                               "\r\n"
                               "[Downloads]\r\n"
@@ -55,21 +51,13 @@ const char* const kToolInfo = "[General]\r\n"
                               "File2=Data1.cab\r\n"
                               "File3=Data2.cab\r\n"
                               "\r\n"
-                              "[Checksum]\r\n"
-                              "File1=A9993E364706816ABA3E25717850C26C9CD0D89D\r\n"
-                              "File2=DA39A3EE5E6B4B0D3255BFEF95601890AFD80709\r\n"
-                              "File3=C1C8BBDC22796E28C0E15163D20899B65621D65A\r\n"
-                              "\r\n"
-                              "[Checksum256]\r\n"
-                              "File1=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\r\n"
-                              "File2=e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\r\n"
-                              "File3=9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318\r\n"
-                              "\r\n"
-                              "[Info]\r\n"
-                              "Line1=Sample Suite\r\n"
-                              "Total Files=3\r\n"
-                              "Info Size=3 files, 58 bytes in all\r\n"
-                              "Size=58\r\n";
+                              + std::string(kSampleChecksumSections)
+                              + "\r\n"
+                                "[Info]\r\n"
+                                "Line1=Sample Suite\r\n"
+                                "Total Files=3\r\n"
+                                "Info Size=3 files, 58 bytes in all\r\n"
+                                "Size=58\r\n";
 
 TEST_F(PublishTool, WritesTheInfoFileAndRefusesBadReleases)
 {
@@ -123,44 +111,12 @@ TEST_F(PublishTool, WritesTheInfoFileAndRefusesBadReleases)
 // Serve runs until a signal: start it, fetch from it, stop it.
 TEST_F(PublishTool, ServesTheFolderAndItsInfoFileOnLoopback)
 {
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
-        execl(DOWNLOADER_PUBLISH_TOOL, DOWNLOADER_PUBLISH_TOOL, "serve", "--base-url-from-port", "--setup",
-              "Setup.exe", mRelease.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    const auto stopChild = [&] {
-        kill(child, SIGTERM);
-        int status = -1;
-        if (!Eventually([&] { return waitpid(child, &status, WNOHANG) != 0; })) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-        }
-        close(out[0]);
-        return status;
-    };
-
-    // The first line is the info file's address.
-    std::string line;
-    pollfd ready{out[0], POLLIN, 0};
-    for (int i = 0; i < 100 && line.find('\n') == std::string::npos && poll(&ready, 1, 100) >= 0; ++i) {
-        char c;
-        if ((ready.revents & (POLLIN | POLLHUP)) && read(out[0], &c, 1) == 1)
-            line += c;
-    }
-    const std::string prefix = "http://127.0.0.1:";
-    if (line.rfind(prefix, 0) != 0 || line.find("/info.ini\n") == std::string::npos) {
-        stopChild();
+    ServeRun serve({"--base-url-from-port", "--setup", "Setup.exe", mRelease.string()});
+    const std::string& line = serve.FirstLine();
+    const std::string prefix = ServeRun::kAddressStart;
+    if (line.rfind(prefix, 0) != 0 || line.find("/info.ini\n") == std::string::npos)
         FAIL() << "first line: " << line;
-    }
-    const int port = std::stoi(line.substr(prefix.size()));
+    const int port = serve.Port();
 
     httplib::Client client("127.0.0.1", port);
     client.set_connection_timeout(5);
@@ -171,7 +127,7 @@ TEST_F(PublishTool, ServesTheFolderAndItsInfoFileOnLoopback)
     const auto inner = client.Get("/sub/inner.cab");
     const auto escaped = client.Get("/..%2Foutside.txt");
     const auto linked = client.Get("/link.cab");
-    const int status = stopChild();
+    const int status = serve.Stop();
 
     ASSERT_TRUE(info && data && empty && inner && escaped && linked);
     EXPECT_EQ(info->status, 200);
