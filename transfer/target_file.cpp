@@ -32,7 +32,8 @@ std::optional<TTargetFile::TDigested> TTargetFile::TakeDigests(const std::string
         return std::nullopt;
     struct stat written {};
     struct stat named {};
-    const bool theFileWritten = ::fstat(mFd.Get(), &written) == 0 && ::stat(aName.c_str(), &named) == 0
+    // lstat: a link put at the name is not the file written, wherever it leads.
+    const bool theFileWritten = ::fstat(mFd.Get(), &written) == 0 && ::lstat(aName.c_str(), &named) == 0
                                 && written.st_dev == named.st_dev && written.st_ino == named.st_ino
                                 && static_cast<std::uint64_t>(written.st_size) == aSize
                                 && OnlyWeMayWrite(written);
