@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <stdexcept>
 #include <string_view>
-#include <vector>
 
 #include "components/file_digests.h"
 #include "components/sha1.h"
@@ -21,7 +20,6 @@ constexpr const char* kStateSuffix = "\n~resume";
 constexpr const char* kStateHeading = "Downloader resume state 1";
 constexpr const char* kRenameExtension = ".rename";
 constexpr std::size_t kMaxStateBytes = 4096;
-constexpr std::size_t kHashBlock = 1 << 20;
 
 // A regular file of aFolder open for reading, or an empty handle.
 UniqueFd OpenRegular(const TFolderHandle& aFolder, const std::string& aName, struct stat& aStatus)
@@ -141,22 +139,13 @@ std::optional<std::uint64_t> VerifiedFileSize(const TFolderHandle& aFolder, cons
     const UniqueFd fd = OpenRegular(aFolder, aName, status);
     if (!fd)
         return std::nullopt;
-    std::uint64_t size = 0;
-    TFileDigests hasher(aSha256 != nullptr);
-    std::vector<char> buffer(kHashBlock);
-    for (;;) {
-        const ssize_t count = ::read(fd.Get(), buffer.data(), buffer.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return std::nullopt;
-        if (count == 0)
-            break;
-        hasher.Update(buffer.data(), static_cast<std::size_t>(count));
-        size += static_cast<std::uint64_t>(count);
+    TFileDigestTexts digests;
+    try {
+        digests = DescriptorDigestTexts(fd.Get(), aName, aSha256 != nullptr);
+    } catch (const std::exception&) {
+        return std::nullopt;  // unreadable: fetched like any file not there
     }
-    const TFileDigestTexts digests = hasher.Final();
     if (digests.sha1 != aChecksum || (aSha256 && !Sha256TextMatches(*aSha256, digests.sha256)))
         return std::nullopt;
-    return size;
+    return static_cast<std::uint64_t>(status.st_size);
 }
