@@ -1,4 +1,5 @@
 #include "components/minisign_verify.h"
+#include "components/hex_text.h"
 
 #include <sodium.h>
 
@@ -146,12 +147,10 @@ std::string SignatureCheckText(TSignatureCheck aCheck)
 
 std::string MinisignKeyIdText(const std::array<std::uint8_t, 8>& aKeyId)
 {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (auto byte = aKeyId.rbegin(); byte != aKeyId.rend(); ++byte) {
-        text += kDigits[*byte >> 4];
-        text += kDigits[*byte & 15];
-    }
+    // The id's bytes are little-endian; the number is written from its top.
+    const std::array<std::uint8_t, 8> topFirst{aKeyId[7], aKeyId[6], aKeyId[5], aKeyId[4],
+                                               aKeyId[3], aKeyId[2], aKeyId[1], aKeyId[0]};
+    const std::string text = HexText(topFirst.data(), topFirst.size(), THexCase::Upper);
     // minisign prints the id as a plain number, without leading zeros.
     const auto first = text.find_first_not_of('0');
     return first == std::string::npos ? "0" : text.substr(first);

@@ -1,4 +1,5 @@
 #include "components/sha1.h"
+#include "components/hex_text.h"
 #include "components/file_blocks.h"
 
 #include <algorithm>
@@ -278,14 +279,7 @@ void TSHA1Hasher::GetDigest(TSHA1Digest& aDigest) const
 
 std::string DigestToHex(const TSHA1Digest& aDigest)
 {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(aDigest.size() * 2);
-    for (const std::uint8_t byte : aDigest) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-    }
-    return text;
+    return HexText(aDigest.data(), aDigest.size(), THexCase::Upper);
 }
 
 std::string Sha1Hex(std::string_view aBytes)

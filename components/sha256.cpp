@@ -1,4 +1,5 @@
 #include "components/sha256.h"
+#include "components/hex_text.h"
 
 #include <openssl/evp.h>
 
@@ -19,16 +20,6 @@ void Start(EVP_MD_CTX* aContext)
         throw std::runtime_error("cannot start a SHA-256 digest");
 }
 
-int HexValue(char aDigit)
-{
-    if (aDigit >= '0' && aDigit <= '9')
-        return aDigit - '0';
-    if (aDigit >= 'a' && aDigit <= 'f')
-        return aDigit - 'a' + 10;
-    if (aDigit >= 'A' && aDigit <= 'F')
-        return aDigit - 'A' + 10;
-    return -1;
-}
 
 }  // namespace
 
@@ -59,14 +50,7 @@ TSHA256Digest Sha256Core::Final()
 
 std::string Sha256ToHex(const TSHA256Digest& aDigest)
 {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(2 * aDigest.size());
-    for (const std::uint8_t byte : aDigest) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 15];
-    }
-    return text;
+    return HexText(aDigest.data(), aDigest.size(), THexCase::Lower);
 }
 
 bool IsSha256Text(std::string_view aText)
@@ -74,7 +58,7 @@ bool IsSha256Text(std::string_view aText)
     if (aText.size() != 64)
         return false;
     for (const char digit : aText)
-        if (HexValue(digit) < 0)
+        if (HexDigitValue(digit) < 0)
             return false;
     return true;
 }
@@ -84,7 +68,7 @@ bool Sha256Matches(std::string_view aListed, const TSHA256Digest& aDigest)
     if (!IsSha256Text(aListed))
         return false;
     for (std::size_t i = 0; i < aDigest.size(); ++i)
-        if (HexValue(aListed[2 * i]) * 16 + HexValue(aListed[2 * i + 1]) != aDigest[i])
+        if (HexDigitValue(aListed[2 * i]) * 16 + HexDigitValue(aListed[2 * i + 1]) != aDigest[i])
             return false;
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "components/hex_text.h"
 #include "components/text_lines.h"
 #include "platform/text.h"
 
@@ -13,17 +14,6 @@ constexpr std::string_view kHeader4 = "REGEDIT4";
 // that the file stays readable in a terminal.
 constexpr std::size_t kHexLineWidth = 76;
 
-int HexDigit(char aChar)
-{
-    if (aChar >= '0' && aChar <= '9')
-        return aChar - '0';
-    if (aChar >= 'a' && aChar <= 'f')
-        return aChar - 'a' + 10;
-    if (aChar >= 'A' && aChar <= 'F')
-        return aChar - 'A' + 10;
-    return -1;
-}
-
 // 1 to 8 hex digits; false when anything else is there.
 bool ParseHexNumber(std::string_view aText, std::uint32_t& aNumber)
 {
@@ -31,7 +21,7 @@ bool ParseHexNumber(std::string_view aText, std::uint32_t& aNumber)
         return false;
     aNumber = 0;
     for (char c : aText) {
-        const int digit = HexDigit(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0)
             return false;
         aNumber = (aNumber << 4) | static_cast<std::uint32_t>(digit);

@@ -2,6 +2,7 @@
 // those of the bytes handed over, in order, however the blocks go round.
 
 #include "components/block_digest.h"
+#include "components/hex_text.h"
 
 #include <gtest/gtest.h>
 
@@ -22,13 +23,7 @@ std::string ReferenceHex(const EVP_MD* aType, const std::string& aData, bool aUp
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_Digest(aData.data(), aData.size(), digest, &length, aType, nullptr);
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        static const char* const kDigits[] = {"0123456789abcdef", "0123456789ABCDEF"};
-        hex += kDigits[aUpper][digest[i] >> 4];
-        hex += kDigits[aUpper][digest[i] & 15];
-    }
-    return hex;
+    return HexText(digest, length, aUpper ? THexCase::Upper : THexCase::Lower);
 }
 
 struct BlockCase {
