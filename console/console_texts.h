@@ -36,6 +36,12 @@ inline std::string InfoSignatureRefused(const std::string& aWhy)
 {
     return "the info file's signature is missing or invalid (" + aWhy + ")";
 }
+// A build with a vendor key refused a genuine info file that does not belong
+// where it was found or is older than one accepted there; aWhy says how.
+inline std::string SignedInfoRefused(const std::string& aWhy)
+{
+    return "refusing the signed info file: " + aWhy;
+}
 inline std::string StartingNewerWizard(const std::string& aNotice)
 {
     return aNotice + ": starting the newer wizard";

@@ -255,6 +255,9 @@ private:
     void DrawProgressLine();
     int TerminalColumns() const;
     std::string NoInfoAddressText() const;
+    // The line for a configuration or download that ended on a refused
+    // signed info file; nullopt for any other end.
+    std::optional<std::string> SignedInfoRefusalLine() const;
     bool PrepareDestination(const std::string& aFolder);
 
     const TSilentOptions& mOptions;
@@ -351,6 +354,18 @@ void SilentRun::RunOperation(TWebOperation aOperation, bool aShowProgress)
     }
 }
 
+std::optional<std::string> SilentRun::SignedInfoRefusalLine() const
+{
+    std::string why;
+    if (mData.Result())
+        return std::nullopt;
+    switch (mHost.EarlyEnd(why).value_or(TEarlyEnd::NoInfoAddress)) {
+    case TEarlyEnd::InfoSignatureRefused: return texts::InfoSignatureRefused(why);
+    case TEarlyEnd::SignedInfoRefused: return texts::SignedInfoRefused(why);
+    default: return std::nullopt;
+    }
+}
+
 std::string SilentRun::NoInfoAddressText() const
 {
     std::string release;
@@ -412,8 +427,8 @@ int SilentRun::Run()
         Print(texts::kCancelled);
         return static_cast<int>(TSilentExit::Cancelled);
     }
-    if (std::string why; !mData.Result() && mHost.EarlyEnd(why) == TEarlyEnd::InfoSignatureRefused) {
-        Print(texts::InfoSignatureRefused(why));
+    if (const auto line = SignedInfoRefusalLine()) {
+        Print(*line);
         return static_cast<int>(TSilentExit::NotConnected);
     }
     if (!mData.Result() || IsBlank(mData.ArchIniRemoto())) {
@@ -456,8 +471,8 @@ int SilentRun::Run()
         Print(texts::kCancelled);
         return static_cast<int>(TSilentExit::Cancelled);
     }
-    if (std::string why; !mData.Result() && mHost.EarlyEnd(why) == TEarlyEnd::InfoSignatureRefused) {
-        Print(texts::InfoSignatureRefused(why));
+    if (const auto line = SignedInfoRefusalLine()) {
+        Print(*line);
         return static_cast<int>(TSilentExit::DownloadFailed);
     }
     if (!mData.Result()) {

@@ -43,6 +43,10 @@ enum class TEarlyEnd {
     // invalid; aDetail: why. Also reported by a download whose local copy no
     // longer matches its signature.
     InfoSignatureRefused,
+    // A vendor key is built in and the signature is valid, but the file is
+    // not the one for this address or release number, or it is older than
+    // one accepted before for this address; aDetail: why.
+    SignedInfoRefused,
 };
 
 // What the controlling side provides. Members are called on the worker thread
@@ -190,7 +194,10 @@ private:
                        const std::string* aSha256, std::string& aReason, TFileIdentity& aChecked);
     // The info file's reader; with a key, only after its signature has been
     // checked against the copy in the private folder (empty when refused,
-    // reported as TEarlyEnd::InfoSignatureRefused).
+    // reported as TEarlyEnd::InfoSignatureRefused), and after the file has
+    // shown that it belongs at the record's ArchIniRemoto (and to
+    // mReleaseAsked) and is not older than one accepted there before (empty
+    // when not, reported as TEarlyEnd::SignedInfoRefused).
     std::optional<TIniReader> ReadInfoFile();
     // Fetches the info file's signature beside its local copy. False, reported
     // as TEarlyEnd::InfoSignatureRefused, when it cannot be fetched.
@@ -221,6 +228,9 @@ private:
     // whether one of its replies has begun in this run.
     const TKeptDownload* mKept = nullptr;
     bool mKeptBegun = false;
+    // Worker thread only: the release number the configuration asked the
+    // info service for, "" when the address was found another way.
+    std::string mReleaseAsked;
 
     std::thread mThread;
 };

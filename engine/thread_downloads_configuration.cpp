@@ -9,6 +9,7 @@
 #include "engine/running_action.h"
 #include "engine/safe_path.h"
 #include "engine/thread_downloads.h"
+#include "engine/update_source.h"
 #include "platform/settings.h"
 #include "platform/system_helpers.h"
 #include "platform/text.h"
@@ -71,6 +72,8 @@ void ThreadDownloads::RunConfiguration()
     const std::string address = GetInfoFileURL(whyEmpty, emptyDetail);
     mDownloadData.SetUpdateRefused("");
     mDownloadData.SetArchIniRemoto(address);
+    // The number handed to the service is the one a signed file must name.
+    mReleaseAsked = whyEmpty == TEarlyEnd::ServiceGaveNoAddress ? emptyDetail : "";
     if (IsBlank(address))
         mHost.OperationEndedEarly(whyEmpty, emptyDetail);
 
@@ -151,7 +154,19 @@ void ThreadDownloads::RunConfiguration()
         const std::string wizardName = mDownloadData.ArchivoDownloader();
         if (!IsPlainFileName(wizardName))
             throw std::runtime_error("refusing wizard name " + wizardName);
-        action.SetURL(mDownloadData.CarpetaDownloader() + "/" + wizardName);
+        const std::string wizardAddress = mDownloadData.CarpetaDownloader() + "/" + wizardName;
+        // Unsigned, a program fetched over plain http is whatever anyone on
+        // the path made it; not fetched, the release goes on as after a
+        // failed self-update.
+        if (mEnvironment.publicKey.empty() && !UnsignedUpdateAllowed(address, wizardAddress)) {
+            mDownloadData.SetUpdateRefused("newer wizard " + wizardName
+                                           + " not fetched: a wizard without a signing key starts a newer one"
+                                             " only when it and the info file come over https or from local"
+                                             " files");
+            PauseAfterConfiguration();
+            return;
+        }
+        action.SetURL(wizardAddress);
         action.SetFilename(GetTempFolder(kTempSubFolder) + wizardName);
         action.ExecuteTarget();
         RenameDownloaded(action.Filename());

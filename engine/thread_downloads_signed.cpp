@@ -7,6 +7,7 @@
 
 #include "components/file_digests.h"
 #include "engine/release_signature.h"
+#include "engine/signed_info_freshness.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
@@ -52,9 +53,23 @@ std::optional<TIniReader> ThreadDownloads::ReadInfoFile()
     if (mEnvironment.publicKey.empty())
         return TIniReader(local);
     std::string problem;
-    auto ini = ReadSignedInfoFile(mEnvironment.publicKey, local, local + ".minisig", problem);
-    if (!ini)
+    std::string comment;
+    auto ini = ReadSignedInfoFile(mEnvironment.publicKey, local, local + ".minisig", problem, &comment);
+    if (!ini) {
         mHost.OperationEndedEarly(TEarlyEnd::InfoSignatureRefused, problem);
+        return ini;
+    }
+    // Genuine is not enough: an older release's genuine file served here, or
+    // an older copy of this one, would be believed as well.
+    const std::string address = mDownloadData.ArchIniRemoto();
+    std::uint64_t timestamp = 0;
+    auto refusal = SignedInfoMismatch(*ini, comment, address, mReleaseAsked, timestamp);
+    if (!refusal)
+        refusal = AcceptSignedTimestamp(address, timestamp);
+    if (refusal) {
+        mHost.OperationEndedEarly(TEarlyEnd::SignedInfoRefused, *refusal);
+        return std::nullopt;
+    }
     return ini;
 }
 

@@ -1,9 +1,11 @@
 #include "platform/settings.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,7 +49,76 @@ std::int32_t LittleEndian32(const std::uint8_t* aBytes)
     return static_cast<std::int32_t>(number);
 }
 
+// The full key name of aKeyPath ("\\..." below the root); "" when the root
+// or the path cannot name a key.
+std::string FullKeyName(HKEY aRootKey, std::string_view aKeyPath)
+{
+    const std::string root = RootName(aRootKey);
+    if (root.empty() || aKeyPath.empty() || aKeyPath.front() != '\\')
+        return "";
+    aKeyPath.remove_prefix(1);
+    if (!aKeyPath.empty() && aKeyPath.back() == '\\')
+        aKeyPath.remove_suffix(1);
+    if (aKeyPath.empty() || aKeyPath.front() == '\\' || aKeyPath.find("\\\\") != std::string_view::npos
+        || !IsValidUtf8(aKeyPath))
+        return "";
+    return root + "\\" + std::string(aKeyPath);
+}
+
+// Decimal digits only, and no more than fit: anything else is no number.
+std::uint64_t NumberOfValue(const TRegValue* aValue)
+{
+    if (aValue == nullptr || (aValue->type != REG_SZ && aValue->type != REG_EXPAND_SZ))
+        return 0;
+    const std::string text = TextOfValue(*aValue);
+    std::uint64_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || number > (UINT64_MAX - static_cast<unsigned>(c - '0')) / 10)
+            return 0;
+        number = number * 10 + static_cast<unsigned>(c - '0');
+    }
+    return number;
+}
+
 }  // namespace
+
+std::optional<std::uint64_t> RegRaiseNumber(HKEY aRootKey, const std::string& aKeyPath,
+                                            const std::string& aValueName, std::uint64_t aNumber)
+{
+    const std::string name = FullKeyName(aRootKey, aKeyPath);
+    if (name.empty() || !IsValidUtf8(aValueName))
+        return std::nullopt;
+    std::uint64_t standing = aNumber;
+    try {
+        const bool written = ChangeHive(UserHivePath(), [&](TRegistryHive& aHive) {
+            const TRegKey* key = aHive.FindKey(name);
+            const TRegValue* value = key ? key->Find(aValueName) : nullptr;
+            if (const std::uint64_t stored = NumberOfValue(value); value && stored >= aNumber) {
+                standing = stored;
+                return false;
+            }
+            aHive.CreateKey(name).Set(aValueName, MakeTextValue(std::to_string(aNumber)));
+            return true;
+        });
+        // An unchanged hive is reported as written too: only a hive that
+        // cannot be read or written fails.
+        if (!written)
+            return std::nullopt;
+    } catch (const std::exception&) {
+        return std::nullopt;  // out of memory while formatting: the file is untouched
+    }
+    return standing;
+}
+
+std::uint64_t RegReadNumber(HKEY aRootKey, const std::string& aKeyPath, const std::string& aValueName)
+{
+    const std::string name = FullKeyName(aRootKey, aKeyPath);
+    if (name.empty())
+        return 0;
+    const std::optional<TRegistryHive> hive = LoadHive(UserHivePath());
+    const TRegKey* key = hive ? hive->FindKey(name) : nullptr;
+    return key ? NumberOfValue(key->Find(aValueName)) : 0;
+}
 
 fs::path UserHivePath()
 {

@@ -60,6 +60,19 @@ std::string RegReadString(HKEY aRootKey, const std::string& aKeyPath, const std:
 bool RegWriteString(HKEY aRootKey, const std::string& aKeyPath, const std::string& aValueName,
                     const std::string& aText);
 
+// Raises the whole number kept as decimal text in aValueName of aKeyPath
+// (created as needed) to aNumber, and leaves a larger one as it is: one
+// change of the hive under its lock, so that of two wizards storing at once
+// the larger number stands. A value that holds no such number counts as 0.
+// Returns the number that stands afterwards; nullopt when the hive cannot be
+// read or written, and then nothing is stored.
+std::optional<std::uint64_t> RegRaiseNumber(HKEY aRootKey, const std::string& aKeyPath,
+                                            const std::string& aValueName, std::uint64_t aNumber);
+
+// The whole number kept as decimal text in aValueName; 0 when the key, the
+// value or the number is missing, or the hive cannot be read.
+std::uint64_t RegReadNumber(HKEY aRootKey, const std::string& aKeyPath, const std::string& aValueName);
+
 struct TPoint {
     std::int32_t X = 0, Y = 0;
 };

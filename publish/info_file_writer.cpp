@@ -262,6 +262,8 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
         {"the size text", &infoSize},
         {"the first closing text", &aRelease.end1},
         {"the second closing text", &aRelease.end2},
+        {"the info file's address", &aRelease.infoAddress},
+        {"the release number", &aRelease.release},
     };
     for (const auto& [what, text] : texts)
         CheckText(what, *text);
@@ -274,6 +276,8 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
     AppendKey(out, "Setup", aRelease.setup);
     AppendKey(out, "Path", wizardUrl);
     AppendKey(out, "DownloaderSHA256", aRelease.wizardSha256);
+    AppendKey(out, "InfoAddress", aRelease.infoAddress);
+    AppendKey(out, "Release", aRelease.release);
     out += kLineEnd;
     out += "[Downloads]";
     out += kLineEnd;

@@ -26,6 +26,11 @@ struct TReleaseDescription {
     // The wizard's SHA-256 ([General] DownloaderSHA256), which a signed
     // release needs before it starts a newer wizard; empty: none.
     std::string wizardSha256;
+    // [General] InfoAddress and Release: where a signed info file is
+    // published and the release number it answers, so that a wizard with a
+    // key refuses it anywhere else; empty: none.
+    std::string infoAddress;
+    std::string release;
     std::string setup;                // the setup program's name once downloaded (after any ".rename")
     std::string baseUrl;              // [Downloads] Path; trailing "/" are removed
     std::vector<TReleaseFile> files;  // in download order

@@ -75,7 +75,17 @@ folders are left out.
                         replaced whole and keeps its permissions
   --sign SECRET_KEY     sign the info file with the vendor's minisign secret key
                         file: runs "minisign -S", which writes FILE.minisig beside
-                        the -o FILE (minisign asks for the key's password itself)
+                        the -o FILE (minisign asks for the key's password itself),
+                        with the signing time in its trusted comment. The info
+                        file then names its own address ([General] InfoAddress):
+                        --base-url, "/" and the name of FILE, unless
+                        --info-address says otherwise
+  --info-address URL    the address the wizard fetches the info file from, exactly
+                        as its lookup gives it ([General] InfoAddress); a wizard with
+                        a built-in key refuses the file fetched from anywhere else
+  --release NUMBER      the release number the info service is asked for
+                        ([General] Release); a wizard with a built-in key started
+                        with a release number refuses the file for another one
   --help                show this text
 
 Every file is listed with its SHA-256 too ([Checksum256]); a wizard with a
@@ -83,7 +93,8 @@ built-in key checks it beside the SHA-1, one without a key ignores it.
 
 serve: serves RELEASE_DIR and the info file (as /info.ini) on 127.0.0.1 until
 interrupted, and prints the info file's address as the first line. With
---sign, the signature of the generated info file is served as /info.ini.minisig.
+--sign, the signature of the generated info file is served as /info.ini.minisig,
+and the info file names that printed address as its InfoAddress.
   --port N              port to listen on (default: one the system picks)
   --base-url-from-port  use this server's own address as --base-url
 
@@ -164,6 +175,8 @@ TOptions ParseArguments(int aArgc, char** aArgv)
         {"--order-file", &options.orderFile},
         {"--wizard-file", &options.wizardFile},
         {"--sign", &options.secretKey},
+        {"--info-address", &options.release.infoAddress},
+        {"--release", &options.release.release},
     };
     std::vector<std::string> positional;
     for (; i < args.size(); ++i) {
@@ -281,6 +294,15 @@ TReleaseDescription DescribeRelease(const TOptions& aOptions, const std::vector<
     return release;
 }
 
+// Where a signed info file written to aOutput is published: in the release
+// folder on the server, under its own name.
+std::string PublishedAddress(std::string aBaseUrl, const std::string& aOutput)
+{
+    while (!aBaseUrl.empty() && aBaseUrl.back() == '/')
+        aBaseUrl.pop_back();
+    return aBaseUrl + "/" + fs::path(aOutput).filename().string();
+}
+
 void WriteOutput(const std::string& aOutput, const std::string& aText)
 {
     if (aOutput.empty()) {
@@ -303,7 +325,10 @@ int Publish(const TOptions& aOptions)
     }
     if (!aOptions.secretKey.empty() && !fs::is_regular_file(aOptions.secretKey))
         throw std::invalid_argument("cannot sign with " + aOptions.secretKey + ": no such key file");
-    WriteOutput(aOptions.output, BuildInfoFile(DescribeRelease(aOptions, skip)));
+    TReleaseDescription release = DescribeRelease(aOptions, skip);
+    if (!aOptions.secretKey.empty() && release.infoAddress.empty())
+        release.infoAddress = PublishedAddress(release.baseUrl, aOptions.output);
+    WriteOutput(aOptions.output, BuildInfoFile(release));
     if (!aOptions.secretKey.empty())
         SignWithMinisign(aOptions.secretKey, aOptions.output);
     return 0;
@@ -333,6 +358,8 @@ int Serve(const TOptions& aOptions)
     const std::string origin = "http://127.0.0.1:" + std::to_string(port);
     if (aOptions.baseUrlFromPort)
         release.baseUrl = origin;
+    if (!aOptions.secretKey.empty() && release.infoAddress.empty())
+        release.infoAddress = origin + TReleaseServer::kInfoPath;
     const std::string infoText = BuildInfoFile(release);
     server.SetInfoText(infoText);
     if (!aOptions.secretKey.empty())

@@ -1,6 +1,7 @@
 #include "publish/release_signing.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -49,9 +50,23 @@ private:
 
 }  // namespace
 
+std::string TimestampedComment(std::int64_t aSeconds, const std::string& aName)
+{
+    std::string name;
+    for (const char c : aName)
+        if (c != '\t' && c != '\r' && c != '\n')
+            name += c;
+    return "timestamp:" + std::to_string(aSeconds) + "\tfile:" + name + "\thashed";
+}
+
 void SignWithMinisign(const std::string& aSecretKeyFile, const std::string& aFile)
 {
-    std::vector<std::string> args = {"minisign", "-S", "-s", aSecretKeyFile, "-m", aFile};
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    std::vector<std::string> args = {
+        "minisign", "-S",  "-s", aSecretKeyFile,
+        "-m",       aFile, "-t", TimestampedComment(now, std::filesystem::path(aFile).filename().string())};
     std::vector<char*> argv;
     for (auto& arg : args)
         argv.push_back(arg.data());

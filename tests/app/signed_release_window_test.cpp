@@ -55,7 +55,8 @@ protected:
 
     std::string Info(const std::string& aWizardDigest) const
     {
-        return "[General]\nVersion=3.02\nDownloader=downloader-new\nPath=" + mServer.Url("/wiz")
+        return "[General]\nInfoAddress=" + mServer.Url("/info.ini")
+               + "\nVersion=3.02\nDownloader=downloader-new\nPath=" + mServer.Url("/wiz")
                + "\nDownloaderSHA256=" + aWizardDigest + "\n[Downloads]\nPath=" + mServer.Url("/rel")
                + "\nFile1=a.bin\n[Checksum]\nFile1=" + Sha1Text("abc") + "\n[Info]\nLine1=Sample Suite\n";
     }
@@ -129,6 +130,24 @@ TEST_F(SignedWindow, UnmatchedNewerWizardIsNotStartedAndTheUserIsTold)
     EXPECT_EQ(mMessages[0].kind, TMessageKind::Warning);
     EXPECT_EQ(mMessages[0].text,
               "newer wizard downloader-new not started: it does not match its DownloaderSHA256");
+}
+
+TEST_F(SignedWindow, OlderInfoFileThanOneAcceptedShowsTheNotConnectedPage)
+{
+    const std::string info = Info(WizardDigest());
+    Serve(info, sVendor->Sign(info, false, "timestamp:1700000000"));
+    Open();
+    ASSERT_TRUE(mWindow->QuitRequested()) << "accepted, and its newer wizard started";
+    mWindow.reset();
+    mOpened.clear();
+
+    // The same address, a genuine file signed earlier: a rollback.
+    Serve(info, sVendor->Sign(info, false, "timestamp:1000000000"));
+    Open();
+    EXPECT_EQ(Page(), TfrmMain::tbNoConectado);
+    EXPECT_TRUE(mOpened.empty());
+    EXPECT_EQ(mServer.RequestCount("/wiz/downloader-new"), 1u) << "only the first time";
+    EXPECT_FALSE(mWindow->QuitRequested());
 }
 
 }  // namespace

@@ -5,20 +5,44 @@
 
 #include <QFileDialog>
 
+#include "tests/support/file_bytes.h"
 #include "tests/support/versions.h"
 
 namespace {
 
 TEST_F(WizardFlow, NewerWizardIsStartedAndTheWindowCloses)
 {
-    mServer.SetRoute("/wiz/downloader-new", {.body = "#!/bin/sh\nexit 0\n"});
-    Serve("[General]\nVersion=" + NewerVersion() + "\nDownloader=downloader-new\nPath=" + mServer.Url("/wiz")
-          + "\n");
+    // Local files: a wizard without a key fetches no newer one over plain http.
+    std::filesystem::create_directories(mRoot / "wiz");
+    WriteFileBytes(mRoot / "wiz" / "downloader-new", "#!/bin/sh\nexit 0\n");
+    WriteFileBytes(mRoot / "info.ini", "[General]\nVersion=" + NewerVersion()
+                                           + "\nDownloader=downloader-new\nPath=" + (mRoot / "wiz").string()
+                                           + "\n");
+    RegWriteString(HKEY_CURRENT_USER, kProgramSettingsKey, "INIConfig", (mRoot / "info.ini").string());
     Open();
     EXPECT_EQ(Text("lblAutoUpdate"), QString("Downloader Update ") + kDownloaderVersion);
     EXPECT_EQ(Opened(),
               std::vector<std::string>{(mRoot / "runtime" / "Downloader" / "downloader-new").string()});
     EXPECT_TRUE(mWindow->QuitRequested());
+}
+
+TEST_F(WizardFlow, NewerWizardOverPlainHttpIsNotFetchedAndTheUserIsTold)
+{
+    mServer.SetRoute("/wiz/downloader-new", {.body = "#!/bin/sh\nexit 0\n"});
+    const std::string release = Info({{"a.bin", {.body = "abc"}}});
+    Serve("[General]\nVersion=" + NewerVersion() + "\nDownloader=downloader-new\nPath=" + mServer.Url("/wiz")
+          + "\n" + release.substr(release.find("[Downloads]")));
+    Open();
+    EXPECT_EQ(Page(), TfrmMain::tbDestino);
+    EXPECT_EQ(Text("lblLineInfo1"), "Sample Suite 5.2");
+    EXPECT_TRUE(Opened().empty());
+    EXPECT_FALSE(mWindow->QuitRequested());
+    EXPECT_EQ(mServer.RequestCount("/wiz/downloader-new"), 0u);
+    ASSERT_EQ(mMessages.size(), 1u);
+    EXPECT_EQ(mMessages[0].kind, TMessageKind::Warning);
+    EXPECT_EQ(mMessages[0].text,
+              "newer wizard downloader-new not fetched: a wizard without a signing key starts"
+              " a newer one only when it and the info file come over https or from local files");
 }
 
 TEST_F(WizardFlow, ConnectsAndShowsTheReleaseOnTheDestinationPage)

@@ -62,3 +62,24 @@ TEST_F(SignedSilent, RefusedWizardIsReportedAndTheReleaseGoesOn)
     for (const auto& file : kTwoFiles)
         EXPECT_EQ(ReadFileBytes(Dest() / file.name), file.body) << file.name;
 }
+
+TEST_F(SignedSilent, ReplayedOrOlderInfoFileExitsTwoWithOneLine)
+{
+    const std::string elsewhere = ReleaseInfo(kTwoFiles, "", mServer.Url("/5.1/info.ini"));
+    ServeSigned(elsewhere, sVendor->Sign(elsewhere, false, "timestamp:1700000000"));
+    EXPECT_EQ(RunSilentTo(Dest().string()), 2);
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"connecting", "refusing the signed info file: it is published at "
+                                                          + mServer.Url("/5.1/info.ini") + ", not at "
+                                                          + mServer.Url("/info.ini")}));
+
+    const std::string info = ReleaseInfo(kTwoFiles);
+    ServeSigned(info, sVendor->Sign(info, false, "timestamp:1700000000"));
+    ASSERT_EQ(RunSilentTo(Dest().string()), 0) << mLog.str();
+    ServeSigned(info, sVendor->Sign(info, false, "timestamp:1000000000"));
+    EXPECT_EQ(RunSilentTo(Dest().string()), 2);
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{
+                  "connecting", "refusing the signed info file: signed 2001-09-09T01:46:40Z, older than the"
+                                " one accepted before for this address (signed 2023-11-14T22:13:20Z)"}));
+}

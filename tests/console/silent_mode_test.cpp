@@ -105,21 +105,39 @@ TEST_F(SilentMode, ResumeOptionSkipsVerifiedFilesOfAReleaseThatDoesNotAsk)
 TEST_F(SilentMode, NewerWizardRunsInsteadAndItsExitCodeIsOurs)
 {
     const std::string marker = (mRoot / "child-env").string();
-    mServer.SetRoute("/wiz/downloader", {.body = "#!/bin/sh\necho \"$DOWNLOADER_SELF_UPDATED $*\" > '"
-                                                 + marker + "'\nexit 7\n"});
-    ServeInfo("[General]\nVersion=" + NewerVersion() + "\nDownloader=downloader\nPath=" + mServer.Url("/wiz")
-              + "\n");
+    // Local files: a wizard without a key fetches no newer one over plain http.
+    const std::string wizardFolder = PlaceLocally(
+        "downloader", "#!/bin/sh\necho \"$DOWNLOADER_SELF_UPDATED $*\" > '" + marker + "'\nexit 7\n");
+    ServeInfoLocally("[General]\nVersion=" + NewerVersion() + "\nDownloader=downloader\nPath=" + wizardFolder
+                     + "\n");
     mEnvironment.shellOpen = nullptr;                          // the real launcher: the served script runs
     EXPECT_EQ(RunSilentTo(Dest().string()), 7) << mLog.str();  // the newer wizard's own
     EXPECT_EQ(ReadFileBytes(marker), "1 --silent --dest " + Dest().string() + " 1\n");
 }
 
+TEST_F(SilentMode, NewerWizardOverPlainHttpIsNotFetchedAndTheReleaseGoesOn)
+{
+    mServer.SetRoute("/wiz/downloader", {.body = "#!/bin/sh\nexit 7\n"});
+    const std::string release = ReleaseInfo({{"a.bin", "abc"}});
+    ServeInfo("[General]\nVersion=" + NewerVersion() + "\nDownloader=downloader\nPath=" + mServer.Url("/wiz")
+              + "\n" + release.substr(release.find("Setup=")));
+    mEnvironment.shellOpen = nullptr;  // the real launcher: nothing may run
+    EXPECT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::Done)) << mLog.str();
+    const std::string refusal =
+        "newer wizard downloader not fetched: a wizard without a signing key starts a"
+        " newer one only when it and the info file come over https or from local files";
+    EXPECT_EQ(mLog.str().rfind("connecting\n" + refusal + "\nSample Suite 5.2\n", 0), 0u) << mLog.str();
+    EXPECT_EQ(mServer.RequestCount("/wiz/downloader"), 0u);
+    EXPECT_EQ(ReadFileBytes(Dest() / "a.bin"), "abc");
+}
+
 TEST_F(SilentMode, CancelDuringTheNewerWizardStopsIt)
 {
     const std::string ready = (mRoot / "wizard-running").string();
-    mServer.SetRoute("/wiz/downloader", {.body = "#!/bin/sh\ntouch '" + ready + "'\nexec sleep 30\n"});
-    ServeInfo("[General]\nVersion=" + NewerVersion() + "\nDownloader=downloader\nPath=" + mServer.Url("/wiz")
-              + "\n");
+    const std::string wizardFolder =
+        PlaceLocally("downloader", "#!/bin/sh\ntouch '" + ready + "'\nexec sleep 30\n");
+    ServeInfoLocally("[General]\nVersion=" + NewerVersion() + "\nDownloader=downloader\nPath=" + wizardFolder
+                     + "\n");
     mEnvironment.shellOpen = nullptr;  // the real launcher: the served script runs
     std::chrono::steady_clock::time_point cancelAt;
     std::jthread signaller([&] {

@@ -318,17 +318,20 @@ class EngineSelfUpdate : public EngineSandbox, public ::testing::WithParamInterf
 
 TEST_P(EngineSelfUpdate, FetchesOnlyAStrictlyNewerWizard)
 {
-    mServer.SetRoute("/wiz/downloader-new", {.body = "#!/bin/sh\nexit 0\n"});
-    ServeInfo("[General]\n" + GetParam().general + "Downloader=downloader-new\nPath=" + mServer.Url("/wiz")
-              + "\n[Info]\nLine1=Title\n");
+    // Local files: a wizard without a key fetches no newer one over plain http.
+    const std::string wizardFolder = PlaceLocally("downloader-new", "#!/bin/sh\nexit 0\n");
+    ServeInfoLocally("[General]\n" + GetParam().general + "Downloader=downloader-new\nPath=" + wizardFolder
+                     + "\n[Info]\nLine1=Title\n");
     mEnvironment.selfUpdateAllowed = GetParam().allowed;
     Run(TWebOperation::twoConfiguration);
 
     EXPECT_TRUE(mData.Result());
     EXPECT_EQ(mData.Restart(), GetParam().fetched);
-    EXPECT_EQ(mServer.RequestCount("/wiz/downloader-new"), GetParam().fetched ? 1u : 0u);
+    EXPECT_EQ(std::filesystem::exists(mRoot / "runtime" / "Downloader" / "downloader-new"),
+              GetParam().fetched);
+    EXPECT_EQ(mData.UpdateRefused(), "");
     EXPECT_EQ(mData.Line1(), GetParam().line1);
-    EXPECT_EQ(mData.CarpetaDownloader(), mServer.Url("/wiz"));
+    EXPECT_EQ(mData.CarpetaDownloader(), wizardFolder);
     EXPECT_EQ(mHost.UnreadableVersions().size(), GetParam().unreadable ? 1u : 0u);
     if (GetParam().fetched) {
         EXPECT_EQ(mData.Mensaje(), std::string("Downloader Update ") + kDownloaderVersion);

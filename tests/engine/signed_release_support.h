@@ -55,6 +55,25 @@ protected:
         mData.SetLine1("kept");
     }
 
+    // The sandbox's release, naming the address it is served at as a signed
+    // info file must (ServeInfo's, unless aAddress says otherwise).
+    std::string ReleaseInfo(const std::vector<ServedFile>& aFiles, const std::string& aExtra = "",
+                            const std::string& aAddress = "")
+    {
+        return WithInfoAddress(EngineSandbox::ReleaseInfo(aFiles, aExtra), aAddress);
+    }
+    // aInfo with [General] InfoAddress=aAddress (ServeInfo's when empty) as
+    // its first key.
+    std::string WithInfoAddress(std::string aInfo, const std::string& aAddress = "")
+    {
+        const std::string line =
+            std::string("InfoAddress=") + (aAddress.empty() ? mServer.Url("/info.ini") : aAddress) + "\n";
+        const auto general = aInfo.find("[General]\n");
+        if (general == std::string::npos)
+            return "[General]\n" + line + aInfo;
+        return aInfo.insert(general + 10, line);
+    }
+
     // [Checksum256] lines for aFiles, as the publishing tool writes them.
     static std::string Checksum256(const std::vector<ServedFile>& aFiles)
     {
@@ -73,11 +92,13 @@ protected:
     }
 
     // An info file offering the newer wizard with the given [General] line.
-    std::string WizardInfo(const std::string& aDigestLine)
+    // The file names aAddress as its InfoAddress (ServeInfo's when empty).
+    std::string WizardInfo(const std::string& aDigestLine, const std::string& aAddress = "")
     {
         mServer.SetRoute("/wiz/downloader-new", {.body = kWizard});
-        return "[General]\nVersion=3.02\nDownloader=downloader-new\nPath=" + mServer.Url("/wiz") + "\n"
-               + aDigestLine + "[Info]\nLine1=Title\n";
+        return WithInfoAddress("[General]\nVersion=3.02\nDownloader=downloader-new\nPath="
+                                   + mServer.Url("/wiz") + "\n" + aDigestLine + "[Info]\nLine1=Title\n",
+                               aAddress);
     }
 
     std::size_t ReleaseRequests() const

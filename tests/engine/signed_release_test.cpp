@@ -108,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, SignedReleaseRefusals, ::testing::ValuesIn(kRefu
 
 TEST_F(SignedRelease, SignatureAddressKeepsTheQueryAfterThePath)
 {
-    const std::string info = ReleaseInfo(kTwoFiles);
+    const std::string info = ReleaseInfo(kTwoFiles, "", mServer.Url("/info.ini?release=7"));
     mServer.SetRoute("/info.ini?release=7", {.body = info});
     mServer.SetRoute("/info.ini.minisig?release=7", {.body = sVendor->Sign(info)});
     RegWriteString(HKEY_CURRENT_USER, "\\SOFTWARE\\Corvane\\Downloader", "INIConfig",
@@ -229,7 +229,10 @@ TEST_F(SignedRelease, WithoutAKeyNoSignatureIsAskedForAndTheNewKeysMeanNothing)
     for (const auto& file : kTwoFiles)
         EXPECT_EQ(ReadFileBytes(Dest() / file.name), file.body) << file.name;
 
-    ServeInfo(WizardInfo("DownloaderSHA256=" + std::string(64, '0') + "\n"));
+    // From local files: without a key a newer wizard never comes over plain http.
+    ServeInfoLocally("[General]\nVersion=3.02\nDownloader=downloader-new\nPath="
+                     + PlaceLocally("downloader-new", kWizard) + "\nDownloaderSHA256=" + std::string(64, '0')
+                     + "\n");
     Run(TWebOperation::twoConfiguration);
     EXPECT_TRUE(mData.Restart());
     EXPECT_EQ(mData.UpdateRefused(), "");

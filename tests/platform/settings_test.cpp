@@ -481,4 +481,53 @@ TEST_F(SettingsTest, ConcurrentWritersKeepEachOthersValues)
         }
 }
 
+TEST_F(SettingsTest, RaisedNumberOnlyGrowsAndLeavesTheOtherValues)
+{
+    const std::string key = std::string(kProgramSettingsKey) + "\\Seen\\abc";
+    WriteHive(kHeader + kProgramSection + "\"Destination\"=\"/kept\"\r\n");
+    EXPECT_EQ(RegReadNumber(HKEY_CURRENT_USER, key, "Timestamp"), 0u) << "missing reads as 0";
+    EXPECT_EQ(RegRaiseNumber(HKEY_CURRENT_USER, key, "Timestamp", 2000), std::optional<std::uint64_t>(2000));
+    EXPECT_EQ(RegRaiseNumber(HKEY_CURRENT_USER, key, "Timestamp", 1000), std::optional<std::uint64_t>(2000))
+        << "a smaller number leaves the larger one";
+    EXPECT_EQ(RegRaiseNumber(HKEY_CURRENT_USER, key, "Timestamp", 2000), std::optional<std::uint64_t>(2000));
+    EXPECT_EQ(RegRaiseNumber(HKEY_CURRENT_USER, key, "Timestamp", 18446744073709551615u),
+              std::optional<std::uint64_t>(18446744073709551615u));
+    EXPECT_EQ(RegReadNumber(HKEY_CURRENT_USER, key, "Timestamp"), 18446744073709551615u);
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, key, "Timestamp"), "18446744073709551615") << "decimal text";
+    EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kProgramSettingsKey, "Destination"), "/kept");
+
+    // What is no number counts as 0, and is replaced by the first raise.
+    for (const std::string stored : {"\"12x\"", "\"-5\"", "\"18446744073709551616\"", "dword:00000009"}) {
+        WriteHive(kHeader + "[HKEY_CURRENT_USER\\SOFTWARE\\Corvane\\Downloader\\Seen\\abc]\r\n\"Timestamp\"="
+                  + stored + "\r\n");
+        EXPECT_EQ(RegReadNumber(HKEY_CURRENT_USER, key, "Timestamp"), 0u) << stored;
+        EXPECT_EQ(RegRaiseNumber(HKEY_CURRENT_USER, key, "Timestamp", 3), std::optional<std::uint64_t>(3))
+            << stored;
+    }
+
+    WriteHive(kBrokenHive);
+    EXPECT_EQ(RegRaiseNumber(HKEY_CURRENT_USER, key, "Timestamp", 5), std::nullopt);
+    EXPECT_EQ(ReadFileBytes(HivePath()), kBrokenHive);
+    EXPECT_EQ(RegRaiseNumber(HKEY_CURRENT_USER, "no leading separator", "Timestamp", 5), std::nullopt);
+}
+
+TEST_F(SettingsTest, ConcurrentRaisersKeepTheLargestNumber)
+{
+    const std::string key = std::string(kProgramSettingsKey) + "\\Seen\\abc";
+    // Two processes raise in opposite orders: the largest must stand.
+    auto raiseAll = [&](bool aUpward) {
+        bool ok = true;
+        for (std::uint64_t i = 1; i <= 40; ++i)
+            ok = RegRaiseNumber(HKEY_CURRENT_USER, key, "Timestamp", aUpward ? i : 41 - i).has_value() && ok;
+        return ok;
+    };
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(raiseAll(false) ? 0 : 1);
+    EXPECT_TRUE(raiseAll(true));
+    ASSERT_EQ(WaitBounded(child, std::chrono::seconds(60)), 0);
+    EXPECT_EQ(RegReadNumber(HKEY_CURRENT_USER, key, "Timestamp"), 40u);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -14,6 +15,7 @@
 
 #include "components/minisign_verify.h"
 #include "engine/ini_reader.h"
+#include "engine/release_signature.h"
 #include "tests/publish/serve_run.h"
 #include "tests/support/minisign_tool.h"
 #include "tests/support/shell_command.h"
@@ -55,10 +57,17 @@ protected:
     {
         return ShellQuoted(DOWNLOADER_PUBLISH_TOOL) + " " + aArgs;
     }
-    static TSignatureCheck Check(const std::string& aSignature, const std::string& aInfo)
+    static TSignatureCheck Check(const std::string& aSignature, const std::string& aInfo,
+                                 std::string* aTrustedComment = nullptr)
     {
         const auto key = ParseMinisignPublicKey(sKey->KeyLine());
-        return key ? VerifyMinisign(*key, aSignature, aInfo) : TSignatureCheck::kMalformed;
+        return key ? VerifyMinisign(*key, aSignature, aInfo, aTrustedComment) : TSignatureCheck::kMalformed;
+    }
+    static std::uint64_t Now()
+    {
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                              std::chrono::system_clock::now().time_since_epoch())
+                                              .count());
     }
 
     fs::path mDir =
@@ -78,19 +87,32 @@ TEST_F(PublishSigning, SignsTheInfoFileWithTheWizardsDigestBesideIt)
         + ShellQuoted(sKey->SecretFile().string()) + " -o " + ShellQuoted(info.string()) + " "
         + ShellQuoted(mRelease.string());
     std::string output;
+    const std::uint64_t before = Now();
     ASSERT_EQ(RunCommand(Tool(args), output), 0) << output;
+    const std::uint64_t after = Now();
     const std::string text = MinisignToolKey::ReadText(info);
     const std::string signature = MinisignToolKey::ReadText(info.string() + ".minisig");
 
     const TIniReader reader = TIniReader::FromBytes(text);
     EXPECT_EQ(reader.ReadString("General", "DownloaderSHA256", ""), kSha256Hello);
     EXPECT_EQ(reader.ReadString("Checksum256", "File1", ""), kSha256Abc);
-    EXPECT_EQ(Check(signature, text), TSignatureCheck::kValid);
-    // And the vendor's tool agrees.
+    // Where it is published: the release folder, under the -o file's name.
+    EXPECT_EQ(reader.ReadString("General", "InfoAddress", ""), "http://example.test/r/info.ini");
+    EXPECT_FALSE(reader.ValueExists("General", "Release"));
+    std::string comment;
+    EXPECT_EQ(Check(signature, text, &comment), TSignatureCheck::kValid);
+    const auto signedAt = TrustedCommentTimestamp(comment);
+    ASSERT_TRUE(signedAt) << comment;
+    EXPECT_GE(*signedAt, before);
+    EXPECT_LE(*signedAt, after);
+    // And the vendor's tool agrees, and shows the signing time.
     EXPECT_EQ(RunCommand("minisign -V -p " + ShellQuoted(sKey->PublicFile().string()) + " -m "
                              + ShellQuoted(info.string()),
                          output),
               0)
+        << output;
+    EXPECT_NE(output.find("Trusted comment: timestamp:" + std::to_string(*signedAt) + "\tfile:info.ini"),
+              std::string::npos)
         << output;
 
     // Run again over the same folder: neither the info file nor its old
@@ -99,6 +121,47 @@ TEST_F(PublishSigning, SignsTheInfoFileWithTheWizardsDigestBesideIt)
     const TIniReader again(info.string());
     EXPECT_EQ(again.ReadString("Downloads", "File1", ""), "Setup.exe");
     EXPECT_FALSE(again.ValueExists("Downloads", "File2"));
+}
+
+TEST_F(PublishSigning, InfoAddressAndReleaseAreWrittenAsGiven)
+{
+    const fs::path info = mDir / "suite.ini";
+    const std::string common = " --base-url http://example.test/r/ -o " + ShellQuoted(info.string()) + " ";
+    std::string output;
+    ASSERT_EQ(RunCommand(Tool("--sign " + ShellQuoted(sKey->SecretFile().string()) + common
+                              + ShellQuoted(mRelease.string())),
+                         output),
+              0)
+        << output;
+    EXPECT_EQ(TIniReader(info.string()).ReadString("General", "InfoAddress", ""),
+              "http://example.test/r/suite.ini");
+
+    // A service hands out another address: given as it is, with the number.
+    ASSERT_EQ(RunCommand(Tool("--sign " + ShellQuoted(sKey->SecretFile().string())
+                              + " --info-address 'https://example.test/get.asp?INFOFILE=27' --release 27"
+                              + common + ShellQuoted(mRelease.string())),
+                         output),
+              0)
+        << output;
+    const TIniReader given(info.string());
+    EXPECT_EQ(given.ReadString("General", "InfoAddress", ""), "https://example.test/get.asp?INFOFILE=27");
+    EXPECT_EQ(given.ReadString("General", "Release", ""), "27");
+    EXPECT_EQ(Check(MinisignToolKey::ReadText(info.string() + ".minisig"), MinisignToolKey::ReadText(info)),
+              TSignatureCheck::kValid);
+
+    // Unsigned, nothing new is written unless asked for.
+    ASSERT_EQ(RunCommand(Tool(common + ShellQuoted(mRelease.string())), output), 0) << output;
+    const TIniReader plain(info.string());
+    EXPECT_FALSE(plain.ValueExists("General", "InfoAddress"));
+    EXPECT_FALSE(plain.ValueExists("General", "Release"));
+
+    EXPECT_EQ(RunCommand(Tool("--info-address \"$(printf 'http://x/\\nz')\" " + common
+                              + ShellQuoted(mRelease.string())),
+                         output),
+              1);
+    EXPECT_NE(output.find("cannot write the info file's address: the text holds a line break"),
+              std::string::npos)
+        << output;
 }
 
 TEST_F(PublishSigning, SigningProblemsSayWhatToDo)
@@ -163,7 +226,15 @@ TEST_F(PublishSigning, ServeSignsWhatItServes)
         ServeAndFetch({"--base-url-from-port", "--sign", sKey->SecretFile().string(), mRelease.string()});
     EXPECT_EQ(signedRun.infoStatus, 200);
     EXPECT_EQ(signedRun.signatureStatus, 200);
-    EXPECT_EQ(Check(signedRun.signature, signedRun.info), TSignatureCheck::kValid) << signedRun.signature;
+    std::string comment;
+    EXPECT_EQ(Check(signedRun.signature, signedRun.info, &comment), TSignatureCheck::kValid)
+        << signedRun.signature;
+    EXPECT_TRUE(TrustedCommentTimestamp(comment)) << comment;
+    const TIniReader served = TIniReader::FromBytes(signedRun.info);
+    EXPECT_EQ(served.ReadString("General", "InfoAddress", "").rfind("http://127.0.0.1:", 0), 0u)
+        << signedRun.info;
+    EXPECT_EQ(served.ReadString("General", "InfoAddress", ""),
+              served.ReadString("Downloads", "Path", "") + "/info.ini");
 
     const Served plain = ServeAndFetch({"--base-url-from-port", mRelease.string()});
     EXPECT_EQ(plain.infoStatus, 200);

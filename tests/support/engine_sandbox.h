@@ -75,12 +75,21 @@ public:
         std::lock_guard lock(mMutex);
         if (aWhy == TEarlyEnd::InfoSignatureRefused)
             mSignatureRefusal = aDetail;
+        if (aWhy == TEarlyEnd::SignedInfoRefused)
+            mSignedInfoRefusal = aDetail;
     }
     // The last reason the info file's signature was refused; "" for none.
     std::string SignatureRefusal()
     {
         std::lock_guard lock(mMutex);
         return mSignatureRefusal;
+    }
+    // The last reason a genuine signed info file was refused (another
+    // address or release, or older than one accepted); "" for none.
+    std::string SignedInfoRefusal()
+    {
+        std::lock_guard lock(mMutex);
+        return mSignedInfoRefusal;
     }
 
     std::atomic<int> mPosts{0};
@@ -95,6 +104,7 @@ private:
     std::vector<std::string> mFailures;
     std::vector<std::string> mUnreadableVersions;
     std::string mSignatureRefusal;
+    std::string mSignedInfoRefusal;
 };
 
 struct ServedFile {
@@ -147,6 +157,24 @@ protected:
     {
         mServer.SetRoute("/info.ini", {.body = aInfo});
         SetSetting("INIConfig", mServer.Url("/info.ini"));
+    }
+
+    // A folder of local files standing in for the server, for what a wizard
+    // without a key takes only from https or local files (a newer wizard).
+    std::filesystem::path LocalServer() const { return mRoot / "local-server"; }
+    // aInfo as a local file that INIConfig names.
+    void ServeInfoLocally(const std::string& aInfo)
+    {
+        std::filesystem::create_directories(LocalServer());
+        WriteFileBytes(LocalServer() / "info.ini", aInfo);
+        SetSetting("INIConfig", (LocalServer() / "info.ini").string());
+    }
+    // aBody as the local file aName in the folder this returns.
+    std::string PlaceLocally(const std::string& aName, const std::string& aBody)
+    {
+        std::filesystem::create_directories(LocalServer() / "wiz");
+        WriteFileBytes(LocalServer() / "wiz" / aName, aBody);
+        return (LocalServer() / "wiz").string();
     }
 
     void Run(TWebOperation aOperation)
