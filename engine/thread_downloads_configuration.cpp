@@ -1,6 +1,8 @@
 // The worker's configuration: where the info file is, fetching and reading
 // it, and the self-update it may offer.
 
+#include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -13,6 +15,8 @@
 #include "platform/system_helpers.h"
 #include "platform/text.h"
 #include "transfer/fetch_url_text.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -76,15 +80,21 @@ void ThreadDownloads::RunConfiguration()
 
     const std::string name = InfoFileLocalName(address);
 
-    std::string tempFolder;
+    // Held for this operation and the ones after it: every file of the
+    // folder is reached through this descriptor.
+    mDownloadData.SetPrivateFolder(nullptr);
+    mDownloadData.SetVerifiedWizard(nullptr);
+    std::shared_ptr<const TFolderHandle> privateFolder;
     try {
-        tempFolder = GetTempFolder(kTempSubFolder);
+        privateFolder = std::make_shared<const TFolderHandle>(OpenTempFolder(kTempSubFolder));
     } catch (const std::exception& error) {
         // A private folder that cannot be trusted is as bad as no info file.
         mDownloadData.SetResult(false);
         mHost.OperationEndedEarly(TEarlyEnd::PrivateFolderRefused, error.what());
         return;
     }
+    mDownloadData.SetPrivateFolder(privateFolder);
+    const std::string tempFolder = privateFolder->Path();
     mDownloadData.SetArchIniLocal(tempFolder + name);
 
     TDownLoadURL action;
@@ -96,7 +106,9 @@ void ThreadDownloads::RunConfiguration()
             throw TransferError("cancelled");
         action.SetURL(address);
         action.SetFilename(mDownloadData.ArchIniLocal());
+        action.SetTargetOpener([&privateFolder, name] { return privateFolder->OpenForWriting(name); });
         action.ExecuteTarget();
+        action.SetTargetOpener(nullptr);
     } catch (const std::exception& error) {
         mDownloadData.SetResult(false);
         mHost.OperationEndedEarly(TEarlyEnd::InfoFileNotFetched, error.what());
@@ -152,12 +164,20 @@ void ThreadDownloads::RunConfiguration()
         if (!IsPlainFileName(wizardName))
             throw std::runtime_error("refusing wizard name " + wizardName);
         action.SetURL(mDownloadData.CarpetaDownloader() + "/" + wizardName);
-        action.SetFilename(GetTempFolder(kTempSubFolder) + wizardName);
+        action.SetFilename(tempFolder + wizardName);
+        action.SetTargetOpener(
+            [&privateFolder, wizardName] { return privateFolder->OpenForWriting(wizardName); });
         action.ExecuteTarget();
+        action.SetTargetOpener(nullptr);
         RenameDownloaded(action.Filename());
+        // Held from here to its start: its check and its start see one file.
+        const std::string placed = fs::path(action.Filename()).filename().string();
+        auto wizard = std::make_shared<TVerifiedProgram>(TVerifiedProgram{
+            TVerifiedFile(privateFolder->OpenForReading(placed), tempFolder + placed), placed, "", ""});
         // As after a failed self-update, the release goes on without it.
-        if (!mEnvironment.publicKey.empty() && !WizardMatchesSignedDigest(ini, action.Filename()))
+        if (!mEnvironment.publicKey.empty() && !WizardMatchesSignedDigest(ini, *wizard))
             return;
+        mDownloadData.SetVerifiedWizard(std::move(wizard));
         mDownloadData.SetRestart(true);
         mDownloadData.SetMensaje(std::string(kUpdateNotice) + kVersion);
     }
