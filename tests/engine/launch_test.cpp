@@ -15,6 +15,7 @@
 
 #include "platform/file_handles.h"
 #include "platform/shell_open.h"
+#include "tests/engine/signed_release_support.h"
 #include "tests/support/engine_sandbox.h"
 #include "tests/support/eventually.h"
 #include "tests/support/versions.h"
@@ -213,4 +214,39 @@ TEST_F(WizardLaunch, PrivateFolderBelowAnOpenFolderIsRefused)
     Run(TWebOperation::twoConfiguration);
     EXPECT_FALSE(mData.Result());
     EXPECT_EQ(mServer.RequestCount("/info.ini"), 0u);
+}
+
+// A signed build: the wizard's SHA-256 is taken through the descriptor it is
+// started from, so a same-user racer who swaps the name after the check,
+// even for the same bytes, gets nothing started.
+class SignedLaunch : public SignedRelease {};
+
+TEST_F(SignedLaunch, WizardSwappedAfterItsSha256CheckIsNotStarted)
+{
+    const std::string info = WizardInfo("DownloaderSHA256=" + Sha256Text(kWizard) + "\n");
+    ServeSigned(info, sVendor->Sign(info));
+    Run(TWebOperation::twoConfiguration);
+    ASSERT_TRUE(mData.Restart());
+    RenameOver(mRoot / "runtime" / "Downloader" / "downloader-new", kWizard);
+    Run(TWebOperation::twoDownloader);
+    EXPECT_TRUE(mLaunches.empty());
+    EXPECT_EQ(mData.LaunchProblem(), "it was replaced after it was verified");
+}
+
+// After a wait for a click, the setup's SHA-256 is taken again as well.
+TEST_F(SignedLaunch, SetupRewrittenBeforeTheClickIsNotStarted)
+{
+    const std::vector<ServedFile> files{{"setup.sh", kSetup}};
+    const std::string info = ReleaseInfo(files, Checksum256(files));
+    ServeSigned(info, sVendor->Sign(info));
+    ConfigureAndDownload();
+    ASSERT_TRUE(mData.Result());
+    Run(TWebOperation::twoInstall);
+    ASSERT_EQ(mLaunches.size(), 1u);
+
+    Overwrite(Dest() / "setup.sh", "#!/bin/sh\nexit 1\n", 0);
+    mData.SetArchSetup("setup.sh");
+    Run(TWebOperation::twoInstall);
+    EXPECT_EQ(mLaunches.size(), 1u);
+    EXPECT_EQ(mData.LaunchProblem(), "it no longer matches its checksum");
 }
