@@ -169,11 +169,18 @@ void ThreadDownloads::RunConfiguration()
             [&privateFolder, wizardName] { return privateFolder->OpenForWriting(wizardName); });
         action.ExecuteTarget();
         action.SetTargetOpener(nullptr);
-        RenameDownloaded(action.Filename());
-        // Held from here to its start: its check and its start see one file.
-        const std::string placed = fs::path(action.Filename()).filename().string();
-        auto wizard = std::make_shared<TVerifiedProgram>(TVerifiedProgram{
-            TVerifiedFile(privateFolder->OpenForReading(placed), tempFolder + placed), placed, "", ""});
+        // Held from here to its start: its check and its start see one file,
+        // placed under its final name through the folder's descriptor too.
+        UniqueFd fetched = privateFolder->OpenForReading(wizardName);
+        const std::optional<TFileIdentity> identity = IdentityOf(fetched.Get());
+        if (!identity)
+            throw std::runtime_error("cannot read " + wizardName);
+        RenameDownloaded(*privateFolder, wizardName, *identity);
+        const std::string placed = privateFolder->EntryIdentity(wizardName) == identity
+                                       ? wizardName
+                                       : fs::path(wizardName).replace_extension().string();
+        auto wizard = std::make_shared<TVerifiedProgram>(
+            TVerifiedProgram{TVerifiedFile(std::move(fetched), tempFolder + placed), placed, "", ""});
         // As after a failed self-update, the release goes on without it.
         if (!mEnvironment.publicKey.empty() && !WizardMatchesSignedDigest(ini, *wizard))
             return;

@@ -172,11 +172,11 @@ TEST_F(ProgramLaunch, SetupDocumentGoesToTheOpenerAfterTheSameChecks)
 class WizardLaunch : public EngineSandbox {
 protected:
     fs::path Wizard() const { return mRoot / "runtime" / "Downloader" / "downloader-new"; }
-    void ServeNewerWizard(const std::string& aBody)
+    void ServeNewerWizard(const std::string& aBody, const std::string& aName = "downloader-new")
     {
-        mServer.SetRoute("/wiz/downloader-new", {.body = aBody});
-        ServeInfo("[General]\nVersion=" + NewerVersion()
-                  + "\nDownloader=downloader-new\nPath=" + mServer.Url("/wiz") + "\n[Info]\nLine1=Title\n");
+        mServer.SetRoute("/wiz/" + aName, {.body = aBody});
+        ServeInfo("[General]\nVersion=" + NewerVersion() + "\nDownloader=" + aName
+                  + "\nPath=" + mServer.Url("/wiz") + "\n[Info]\nLine1=Title\n");
         Run(TWebOperation::twoConfiguration);
         ASSERT_TRUE(mData.Restart());
     }
@@ -203,6 +203,18 @@ TEST_F(WizardLaunch, HeldWizardRunsFromItsDescriptorWithItsArguments)
     EXPECT_EQ(mData.LaunchProblem(), "");
     ASSERT_TRUE(Eventually([&] { return fs::exists(marker) && ReadFileBytes(marker) == "--dest /x y 1|1"; }))
         << (fs::exists(marker) ? ReadFileBytes(marker) : "");
+}
+
+// A wizard listed with ".rename" is placed under its final name and started
+// from there, from the descriptor held across the move.
+TEST_F(WizardLaunch, RenamedWizardStartsUnderItsFinalName)
+{
+    ServeNewerWizard("#!/bin/sh\nexit 0\n", "downloader-new.rename");
+    Run(TWebOperation::twoDownloader);
+    ASSERT_EQ(mLaunches.size(), 1u);
+    EXPECT_EQ(mLaunches[0].path, Wizard().string());
+    EXPECT_GE(mLaunches[0].fd, 0);
+    EXPECT_FALSE(fs::exists(Wizard().string() + ".rename"));
 }
 
 // A wizard whose private folder lies below one another user may write to is
