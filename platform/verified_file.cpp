@@ -55,6 +55,8 @@ std::string NameStillLeadsTo(const TFolderHandle& aFolder, const std::string& aN
                              const TVerifiedFile& aHeld)
 {
     try {
+        if (!aFolder.EntryIdentity(aName))
+            return "it was removed after it was verified";
         if (!aFolder.IsRegularFile(aName) || aFolder.EntryIdentity(aName) != aHeld.Identity())
             return "it was replaced after it was verified";
     } catch (const std::exception& error) {

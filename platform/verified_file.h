@@ -49,6 +49,7 @@ private:
 };
 
 // "" when the entry aName of aFolder is still the file aHeld holds; else why
-// not ("it was replaced after it was verified", or the folder's refusal).
+// not ("it was replaced after it was verified", "it was removed after it was
+// verified", or the folder's refusal).
 std::string NameStillLeadsTo(const TFolderHandle& aFolder, const std::string& aName,
                              const TVerifiedFile& aHeld);

@@ -66,6 +66,8 @@ const SetupChange kSetupChanges[] = {
      "it was replaced after it was verified"},
     {"rewritten_in_place", [](const fs::path& aSetup) { Overwrite(aSetup, "#!/bin/sh\nexit 1\n", 0); }, true,
      "it no longer matches its checksum"},
+    {"removed", [](const fs::path& aSetup) { fs::remove(aSetup); }, false,
+     "it was removed after it was verified"},
     {"grown", [](const fs::path& aSetup) { Overwrite(aSetup, "echo more\n", O_APPEND); }, false,
      "its size changed since it was verified"},
     {"given_to_another_user",
