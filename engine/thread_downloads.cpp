@@ -261,7 +261,6 @@ void ThreadDownloads::RunInstall()
         throw std::runtime_error("refusing setup name " + setup);
     // Every component examined without following a link: the name must still
     // be the regular file the download placed there, not a link planted since.
-    // A missing one is the launcher's to report, as before.
     const TFolderHandle folder(mDownloadData.CarpetaDestino());
     if (folder.EntryIdentity(localName) && !folder.IsRegularFile(localName))
         throw std::runtime_error("refusing setup name " + setup + ": it is not a regular file");
