@@ -156,7 +156,7 @@ void TfrmMain::lblInfoLinkClick()
     // The address comes from the server: it is shown by the desktop's
     // opener, never run as a program.
     if (mEnvironment.shellOpen)
-        mEnvironment.shellOpen(link, {}, {});
+        mEnvironment.shellOpen(link, {}, {}, -1);
     else
         ShellOpen(link, {}, TShellOpenOptions{.runPrograms = false});
 }

@@ -46,9 +46,10 @@ inline std::string StartingNewerWizard(const std::string& aNotice)
 {
     return aNotice + ": starting the newer wizard";
 }
-inline std::string CannotStartNewerWizard(const std::string& aPath)
+// aWhy: why it was refused before its start; "" when the start itself failed.
+inline std::string CannotStartNewerWizard(const std::string& aPath, const std::string& aWhy = "")
 {
-    return "cannot start the newer wizard " + aPath;
+    return "cannot start the newer wizard " + aPath + (aWhy.empty() ? "" : ": " + aWhy);
 }
 inline std::string Destination(const std::string& aFolder)
 {
@@ -78,9 +79,10 @@ inline std::string AllVerifiedIn(const std::string& aFolder)
 {
     return "all files verified in " + aFolder;
 }
-inline std::string CannotStartSetup(const std::string& aPath)
+// aWhy as for CannotStartNewerWizard.
+inline std::string CannotStartSetup(const std::string& aPath, const std::string& aWhy = "")
 {
-    return "cannot start the setup program " + aPath;
+    return "cannot start the setup program " + aPath + (aWhy.empty() ? "" : ": " + aWhy);
 }
 inline std::string StartedSetup(const std::string& aPath)
 {

@@ -391,6 +391,7 @@ int SilentRun::Run()
 {
     SettingsRootKey = HKEY_CURRENT_USER;
     mEnvironment.configurationPause = std::chrono::milliseconds(0);  // no page to be seen
+    mEnvironment.rehashSetup = false;  // setup starts right after its check, with no click between
     mEnvironment.resume = mEnvironment.resume || mOptions.resume;
     mEnvironment.wizardArguments = mOptions.arguments;
     mEnvironment.wizardArguments.push_back("1");
@@ -401,19 +402,19 @@ int SilentRun::Run()
     const TShellOpen injected = mEnvironment.shellOpen;
     mEnvironment.shellOpen = [this, injected, &wizardExit,
                               &setupStarted](const std::string& aPath, const std::vector<std::string>& aArgs,
-                                             const std::vector<std::string>& aEnvironment) {
+                                             const std::vector<std::string>& aEnvironment, int aFd) {
         const bool isWizard = mData.Operacion() == TWebOperation::twoDownloader;
         if (injected) {
-            injected(aPath, aArgs, aEnvironment);
+            injected(aPath, aArgs, aEnvironment, aFd);
             setupStarted = !isWizard;
             return;
         }
         // A stop asked of us while the newer wizard runs is meant for it.
-        const auto result =
-            ShellOpen(aPath, aArgs,
-                      TShellOpenOptions{.wait = isWizard,
+        const TShellOpenOptions options{.wait = isWizard,
                                         .environment = aEnvironment,
-                                        .stopRequested = isWizard ? &mCancelRequested : nullptr});
+                                        .stopRequested = isWizard ? &mCancelRequested : nullptr};
+        const auto result =
+            aFd >= 0 ? ShellOpenDescriptor(aFd, aPath, aArgs, options) : ShellOpen(aPath, aArgs, options);
         if (isWizard)
             wizardExit = result.started ? result.exitCode : -1;
         else
@@ -445,7 +446,7 @@ int SilentRun::Run()
         Print(texts::StartingNewerWizard(mData.Mensaje()));
         RunOperation(TWebOperation::twoDownloader, false);
         if (wizardExit < 0) {
-            Print(texts::CannotStartNewerWizard(mData.ArchivoDownloader()));
+            Print(texts::CannotStartNewerWizard(mData.ArchivoDownloader(), mData.LaunchProblem()));
             return static_cast<int>(TSilentExit::NotConnected);
         }
         return wizardExit;
@@ -489,7 +490,7 @@ int SilentRun::Run()
             if (!setupStarted) {
                 // A refused name never reaches the launcher; the record then
                 // still holds the name as the info file gave it.
-                Print(texts::CannotStartSetup(mData.ArchSetup()));
+                Print(texts::CannotStartSetup(mData.ArchSetup(), mData.LaunchProblem()));
                 return static_cast<int>(TSilentExit::SetupNotStarted);
             }
             Print(texts::StartedSetup(mData.ArchSetup()));

@@ -9,9 +9,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "platform/folder_handle.h"
+#include "platform/verified_file.h"
 #include "transfer/url_download_status.h"
 
 enum class TWebOperation : std::uint8_t {
@@ -19,6 +22,15 @@ enum class TWebOperation : std::uint8_t {
     twoDownloader = 1,     // start the newer wizard fetched by the configuration
     twoDownload = 2,       // download, verify and place every listed file
     twoInstall = 3,        // start the product's setup program
+};
+
+// The setup program or the newer wizard as it was verified, held open from
+// that check until it is started.
+struct TVerifiedProgram {
+    TVerifiedFile file;
+    std::string localName;  // its name inside its folder, "/"-separated
+    std::string sha1;       // the digests it matched; "" when none was listed
+    std::string sha256;
 };
 
 class TDownloadData {
@@ -128,7 +140,43 @@ public:
     std::string UpdateRefused() const { return Get(mUpdateRefused); }
     void SetUpdateRefused(std::string aValue) { Set(mUpdateRefused, std::move(aValue)); }
 
+    // Held by the operation that verified the file, for the one that starts
+    // it; null when there is none.
+    std::shared_ptr<TVerifiedProgram> VerifiedSetup() const { return GetShared(mVerifiedSetup); }
+    void SetVerifiedSetup(std::shared_ptr<TVerifiedProgram> aValue)
+    {
+        SetShared(mVerifiedSetup, std::move(aValue));
+    }
+    std::shared_ptr<TVerifiedProgram> VerifiedWizard() const { return GetShared(mVerifiedWizard); }
+    void SetVerifiedWizard(std::shared_ptr<TVerifiedProgram> aValue)
+    {
+        SetShared(mVerifiedWizard, std::move(aValue));
+    }
+    // The private temporary folder, held open by the configuration for the
+    // operations after it; null before.
+    std::shared_ptr<const TFolderHandle> PrivateFolder() const { return GetShared(mPrivateFolder); }
+    void SetPrivateFolder(std::shared_ptr<const TFolderHandle> aValue)
+    {
+        SetShared(mPrivateFolder, std::move(aValue));
+    }
+    // Why the last launch did not start its program; "" when it did or was
+    // not asked to.
+    std::string LaunchProblem() const { return Get(mLaunchProblem); }
+    void SetLaunchProblem(std::string aValue) { Set(mLaunchProblem, std::move(aValue)); }
+
 private:
+    template <typename T> std::shared_ptr<T> GetShared(const std::shared_ptr<T>& aField) const
+    {
+        std::lock_guard lock(mTextMutex);
+        return aField;
+    }
+    template <typename T> void SetShared(std::shared_ptr<T>& aField, std::shared_ptr<T> aValue)
+    {
+        std::shared_ptr<T> old;  // released outside the lock
+        std::lock_guard lock(mTextMutex);
+        old.swap(aField);
+        aField = std::move(aValue);
+    }
     std::string Get(const std::string& aField) const
     {
         std::lock_guard lock(mTextMutex);
@@ -188,4 +236,8 @@ private:
     std::atomic<std::uint64_t> mArchHeld{0};
     std::atomic<double> mAcumHeld{0.0};
     std::string mUpdateRefused;
+    std::shared_ptr<TVerifiedProgram> mVerifiedSetup;
+    std::shared_ptr<TVerifiedProgram> mVerifiedWizard;
+    std::shared_ptr<const TFolderHandle> mPrivateFolder;
+    std::string mLaunchProblem;
 };

@@ -1,6 +1,7 @@
 #include "engine/ini_reader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <limits>
@@ -9,6 +10,8 @@
 #include <stdexcept>
 #include <system_error>
 #include <tuple>
+
+#include <unistd.h>
 
 #include "platform/file_handles.h"
 #include "platform/text.h"
@@ -35,6 +38,30 @@ std::string ReadFileBytes(const std::string& aFileName, std::size_t aLimit, bool
     }
     if (std::ferror(file.get()))
         return {};
+    if (bytes.size() > aLimit) {
+        aMore = true;
+        bytes.resize(aLimit);
+    }
+    return bytes;
+}
+
+// The same through an open file, from its current offset.
+std::string ReadDescriptorBytes(int aFd, std::size_t aLimit, bool& aMore)
+{
+    aMore = false;
+    std::string bytes;
+    char buffer[64 * 1024];
+    while (bytes.size() <= aLimit) {
+        const std::size_t wanted = std::min(sizeof buffer, aLimit + 1 - bytes.size());
+        const ssize_t got = ::read(aFd, buffer, wanted);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return {};
+        if (got == 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
     if (bytes.size() > aLimit) {
         aMore = true;
         bytes.resize(aLimit);
@@ -207,6 +234,15 @@ TIniReader TIniReader::FromBytes(std::string aBytes)
     if (reader.mTruncated)
         aBytes.resize(kMaxFileBytes);
     reader.mText = DecodeInfoText(std::move(aBytes), reader.mTruncated);
+    reader.Parse();
+    return reader;
+}
+
+TIniReader TIniReader::FromDescriptor(int aFd)
+{
+    TIniReader reader;
+    std::string bytes = ReadDescriptorBytes(aFd, kMaxFileBytes, reader.mTruncated);
+    reader.mText = DecodeInfoText(std::move(bytes), reader.mTruncated);
     reader.Parse();
     return reader;
 }

@@ -29,6 +29,9 @@ public:
     // Parses bytes already in hand as the constructor parses a file's, so
     // that a signed info file is checked and read from one and the same read.
     static TIniReader FromBytes(std::string aBytes);
+    // Reads an open file, from its offset, as the constructor reads a named
+    // one: for a file reached through a folder's descriptor.
+    static TIniReader FromDescriptor(int aFd);
     // The bytes the constructor would read: at most aLimit, aMore telling
     // whether the file held more; a missing or unreadable file gives none.
     static std::string ReadBytes(const std::string& aFileName, bool& aMore,

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "components/file_digests.h"
 #include "engine/info_address.h"
@@ -35,9 +36,22 @@ constexpr int kAttemptsPerFile = 3;
 constexpr std::uint32_t kThrottleMs = 1000;
 
 void DefaultShellOpen(const std::string& aPath, const std::vector<std::string>& aArgs,
-                      const std::vector<std::string>& aEnvironment)
+                      const std::vector<std::string>& aEnvironment, int aFd)
 {
-    ShellOpen(aPath, aArgs, TShellOpenOptions{.environment = aEnvironment});
+    if (aFd >= 0)
+        ShellOpenDescriptor(aFd, aPath, aArgs, TShellOpenOptions{.environment = aEnvironment});
+    else
+        ShellOpen(aPath, aArgs, TShellOpenOptions{.environment = aEnvironment});
+}
+
+constexpr const char* kNotVerifiedHere = "it is not a file this run verified";
+
+// The listed name without the ".rename" that the placement drops.
+std::string PlacedName(const std::string& aLocalName)
+{
+    const fs::path path(aLocalName);
+    return path.extension().string() == kRenameExtension ? fs::path(path).replace_extension().string()
+                                                         : aLocalName;
 }
 
 // Clears the stall timer again on every way out of a transfer.
@@ -168,12 +182,42 @@ void ThreadDownloads::PauseAfterConfiguration()
     mPauseWake.wait_for(lock, mEnvironment.configurationPause, [this] { return mTerminated.load(); });
 }
 
-void ThreadDownloads::OpenWithShell(const std::string& aPath, const std::vector<std::string>& aArgs)
+void ThreadDownloads::OpenWithShell(const std::string& aPath, const std::vector<std::string>& aArgs, int aFd)
 {
     std::vector<std::string> environment;
     if (mDownloadData.Operacion() == TWebOperation::twoDownloader)
         environment.push_back(std::string(kSelfUpdatedVariable) + "=1");
-    mEnvironment.shellOpen(aPath, aArgs, environment);
+    mEnvironment.shellOpen(aPath, aArgs, environment, aFd);
+}
+
+std::string ThreadDownloads::LaunchProblem(TVerifiedProgram& aProgram, const TFolderHandle& aFolder,
+                                           bool aRehash)
+{
+    // The name first: what the user sees there is what they expect to run.
+    if (std::string problem = NameStillLeadsTo(aFolder, aProgram.localName, aProgram.file); !problem.empty())
+        return problem;
+    // The execute bit before the last look, so that the look sees the mode
+    // the program starts with.
+    if (aProgram.file.IsProgram())
+        if (std::string problem = aProgram.file.MakeRunnable(); !problem.empty())
+            return problem;
+    if (std::string problem = aProgram.file.Recheck(); !problem.empty())
+        return problem;
+    if (!aRehash)
+        return "";
+    if (::lseek(aProgram.file.Fd(), 0, SEEK_SET) != 0)
+        return "cannot read it again: " + ErrnoText(errno);
+    TFileDigestTexts digests;
+    try {
+        digests = DescriptorDigestTexts(aProgram.file.Fd(), aProgram.localName, !aProgram.sha256.empty());
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    if (digests.sha1 != aProgram.sha1)
+        return "it no longer matches its checksum";
+    if (!aProgram.sha256.empty() && !Sha256TextMatches(aProgram.sha256, digests.sha256))
+        return "it no longer matches its SHA-256";
+    return "";
 }
 
 // ---------------------------------------------------------------------------
@@ -181,14 +225,29 @@ void ThreadDownloads::OpenWithShell(const std::string& aPath, const std::vector<
 
 void ThreadDownloads::RunDownloaderLaunch()
 {
+    mDownloadData.SetLaunchProblem("");
     const std::string name = mDownloadData.ArchivoDownloader();
     if (mDownloadData.Cancelado() || IsBlank(name))
         return;
     if (!IsPlainFileName(name))
         throw std::runtime_error("refusing wizard name " + name);
-    const std::string path = GetTempFolder(kTempSubFolder) + name;
-    mDownloadData.SetArchivoDownloader(path);
-    OpenWithShell(path, mEnvironment.wizardArguments);
+    const std::shared_ptr<TVerifiedProgram> wizard = mDownloadData.VerifiedWizard();
+    const std::shared_ptr<const TFolderHandle> folder = mDownloadData.PrivateFolder();
+    if (!wizard || !folder) {
+        mDownloadData.SetArchivoDownloader(GetTempFolder(kTempSubFolder) + name);
+        mDownloadData.SetLaunchProblem(kNotVerifiedHere);
+        mDownloadData.SetResult(false);
+        return;
+    }
+    mDownloadData.SetArchivoDownloader(wizard->file.Path());
+    // Fetched and checked by the configuration just before, without a page
+    // to wait on: its digest is not taken again.
+    if (std::string problem = LaunchProblem(*wizard, *folder, false); !problem.empty()) {
+        mDownloadData.SetLaunchProblem(problem);
+        mDownloadData.SetResult(false);
+        return;
+    }
+    OpenWithShell(wizard->file.Path(), mEnvironment.wizardArguments, wizard->file.Fd());
 }
 
 void ThreadDownloads::RunInstall()
@@ -202,12 +261,56 @@ void ThreadDownloads::RunInstall()
         throw std::runtime_error("refusing setup name " + setup);
     // Every component examined without following a link: the name must still
     // be the regular file the download placed there, not a link planted since.
-    // A missing one is the launcher's to report, as before.
     const TFolderHandle folder(mDownloadData.CarpetaDestino());
     if (folder.EntryIdentity(localName) && !folder.IsRegularFile(localName))
         throw std::runtime_error("refusing setup name " + setup + ": it is not a regular file");
     mDownloadData.SetArchSetup(*path);
-    OpenWithShell(*path, {});
+    // Started only as the download verified it, from the descriptor held
+    // since: never whatever the name leads to by now. Without one, the
+    // download may have said why.
+    const std::shared_ptr<TVerifiedProgram> held = mDownloadData.VerifiedSetup();
+    const std::string notHeld = mDownloadData.LaunchProblem();
+    mDownloadData.SetLaunchProblem("");
+    std::string problem = !held || held->localName != localName || held->file.Path() != *path
+                              ? (held || notHeld.empty() ? kNotVerifiedHere : notHeld)
+                              : LaunchProblem(*held, folder, mEnvironment.rehashSetup);
+    if (!problem.empty()) {
+        mDownloadData.SetLaunchProblem(std::move(problem));
+        mDownloadData.SetResult(false);
+        return;
+    }
+    OpenWithShell(*path, {}, held->file.Fd());
+}
+
+void ThreadDownloads::HoldVerifiedSetup(const TIniReader& aIni, const TFolderHandle& aFolder, bool aSha256)
+{
+    const std::string setup = mDownloadData.ArchSetup();
+    if (IsBlank(setup))
+        return;
+    const std::string setupName = LocalFileName(setup);
+    for (std::int32_t number = 1; number <= mDownloadData.Total(); ++number) {
+        const std::string key = "File" + std::to_string(number);
+        if (PlacedName(LocalFileName(aIni.ReadString("Downloads", key, " "))) != setupName)
+            continue;
+        const auto path = JoinInside(mDownloadData.CarpetaDestino(), setupName);
+        if (!path)
+            return;
+        try {
+            auto held = std::make_shared<TVerifiedProgram>(
+                TVerifiedProgram{TVerifiedFile(aFolder.OpenForReading(setupName), *path), setupName,
+                                 aIni.ReadString("Checksum", key, " "),
+                                 aSha256 ? aIni.ReadString(kChecksum256Section, key, "") : ""});
+            const TFileDigestTexts digests = DescriptorDigestTexts(held->file.Fd(), setupName, aSha256);
+            if (digests.sha1 == held->sha1 && (!aSha256 || Sha256TextMatches(held->sha256, digests.sha256)))
+                mDownloadData.SetVerifiedSetup(std::move(held));
+            else
+                mDownloadData.SetLaunchProblem("it was replaced after it was verified");
+        } catch (const std::exception& error) {
+            // Nothing held: the install says why.
+            mDownloadData.SetLaunchProblem(error.what());
+        }
+        return;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -221,6 +324,8 @@ void ThreadDownloads::RunDownload()
     mDownloadData.SetTAcumStart(0);
     mDownloadData.SetArchHeld(0);
     mDownloadData.SetAcumHeld(0);
+    mDownloadData.SetVerifiedSetup(nullptr);
+    mDownloadData.SetLaunchProblem("");
     const bool resume = mEnvironment.resume || mDownloadData.Resume();
 
     // The copy the configuration checked, checked again: the download trusts
@@ -306,6 +411,8 @@ void ThreadDownloads::RunDownload()
         }
         mDownloadData.SetNumber(mDownloadData.Number() + 1);
     } while (goOn);
+    if (destination && mDownloadData.Result() && !mDownloadData.Cancelado())
+        HoldVerifiedSetup(ini, *destination, checkSha256);
 }
 
 // Gives one listed file its attempts; Result tells whether it ended verified
@@ -454,7 +561,9 @@ std::int32_t ThreadDownloads::VersionToInt(const std::string& aVersion)
     return ::VersionToInt(aVersion);
 }
 
-std::string ThreadDownloads::GetTempFolder(const std::string& aFolderName)
+namespace {
+
+std::string TempFolderPath(const std::string& aFolderName)
 {
     std::string sub;
     if (!IsBlank(aFolderName)) {
@@ -467,9 +576,22 @@ std::string ThreadDownloads::GetTempFolder(const std::string& aFolderName)
     std::string temp = UserTempFolder();
     if (temp.empty() || temp.back() != '/')
         temp += '/';
-    const std::string folder = temp + sub;
+    return temp + sub;
+}
+
+}  // namespace
+
+std::string ThreadDownloads::GetTempFolder(const std::string& aFolderName)
+{
+    const std::string folder = TempFolderPath(aFolderName);
     EnsurePrivateFolder(folder);
     return folder;
+}
+
+TFolderHandle ThreadDownloads::OpenTempFolder(const std::string& aFolderName)
+{
+    const std::string folder = TempFolderPath(aFolderName);
+    return TFolderHandle(EnsurePrivateFolder(folder), folder);
 }
 
 bool ThreadDownloads::IsURL(const std::string& aAddress, std::string& aConverted)

@@ -80,9 +80,11 @@ public:
 };
 
 // Starts a program or document as the desktop's "open" verb does. aEnvironment
-// holds extra NAME=VALUE entries for the started program.
+// holds extra NAME=VALUE entries for the started program. aFd, when not -1,
+// is the verified file held open at aPath, checked again just before: a
+// program is started from it, never by aPath (ShellOpenDescriptor).
 using TShellOpen = std::function<void(const std::string& aPath, const std::vector<std::string>& aArgs,
-                                      const std::vector<std::string>& aEnvironment)>;
+                                      const std::vector<std::string>& aEnvironment, int aFd)>;
 
 // Set in the environment of a wizard started by a self-update, so that it does
 // not update itself again: a server that announces a newer version but still
@@ -103,6 +105,10 @@ struct TWorkerEnvironment {
     // The vendor's minisign key line (DOWNLOADER_PUBLIC_KEY). Empty: releases
     // are not signed, and no signature is fetched or checked.
     std::string publicKey;
+    // Hash the setup program once more, through its held descriptor, just
+    // before it starts: a window waits for a click meanwhile, while the
+    // silent mode starts it right after its check.
+    bool rehashSetup = true;
 
     // The environment of this process: the first positional argument is the
     // release number, kSelfUpdatedVariable forbids another self-update, and
@@ -149,6 +155,9 @@ public:
 
     // Helpers shared by the operations; public so that tests reach them.
     static std::string GetTempFolder(const std::string& aFolderName);
+    // The same folder, checked in the same way, held open; its Path() is what
+    // GetTempFolder gives.
+    static TFolderHandle OpenTempFolder(const std::string& aFolderName);
     static bool RenameDownloaded(const std::string& aFileName);
     // The placement step for a file of the destination, aName relative to
     // aFolder. Throws when the entry at aName is no longer aVerified, the
@@ -202,10 +211,21 @@ private:
     // Fetches the info file's signature beside its local copy. False, reported
     // as TEarlyEnd::InfoSignatureRefused, when it cannot be fetched.
     bool FetchInfoSignature(TDownLoadURL& aAction, const std::string& aInfoAddress);
-    // With a key: true when the fetched wizard at aPath matches the signed
-    // DownloaderSHA256; otherwise UpdateRefused says why.
-    bool WizardMatchesSignedDigest(const TIniReader& aIni, const std::string& aPath);
-    void OpenWithShell(const std::string& aPath, const std::vector<std::string>& aArgs);
+    // With a key: true when the fetched wizard, hashed through the descriptor
+    // it is later started from, matches the signed DownloaderSHA256;
+    // otherwise UpdateRefused says why.
+    bool WizardMatchesSignedDigest(const TIniReader& aIni, TVerifiedProgram& aWizard);
+    // After a complete download: the setup program, hashed once more through
+    // a descriptor opened without following links, held in the record for
+    // the install: none when the setup is not a listed file, and LaunchProblem
+    // says why when it is but can no longer be read or no longer matches.
+    void HoldVerifiedSetup(const TIniReader& aIni, const TFolderHandle& aFolder, bool aSha256);
+    // "" when aProgram may start now: aFolder's entry at its name is still
+    // the held file, which is ours, of its size and mode (the execute bit
+    // added through the descriptor), and, with aRehash, still has its
+    // digests. Else why not.
+    static std::string LaunchProblem(TVerifiedProgram& aProgram, const TFolderHandle& aFolder, bool aRehash);
+    void OpenWithShell(const std::string& aPath, const std::vector<std::string>& aArgs, int aFd);
     void AbortRunningTransfer();
     void PauseAfterConfiguration();
 

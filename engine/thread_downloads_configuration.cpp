@@ -1,6 +1,8 @@
 // The worker's configuration: where the info file is, fetching and reading
 // it, and the self-update it may offer.
 
+#include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -14,6 +16,8 @@
 #include "platform/system_helpers.h"
 #include "platform/text.h"
 #include "transfer/fetch_url_text.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -79,15 +83,21 @@ void ThreadDownloads::RunConfiguration()
 
     const std::string name = InfoFileLocalName(address);
 
-    std::string tempFolder;
+    // Held for this operation and the ones after it: every file of the
+    // folder is reached through this descriptor.
+    mDownloadData.SetPrivateFolder(nullptr);
+    mDownloadData.SetVerifiedWizard(nullptr);
+    std::shared_ptr<const TFolderHandle> privateFolder;
     try {
-        tempFolder = GetTempFolder(kTempSubFolder);
+        privateFolder = std::make_shared<const TFolderHandle>(OpenTempFolder(kTempSubFolder));
     } catch (const std::exception& error) {
         // A private folder that cannot be trusted is as bad as no info file.
         mDownloadData.SetResult(false);
         mHost.OperationEndedEarly(TEarlyEnd::PrivateFolderRefused, error.what());
         return;
     }
+    mDownloadData.SetPrivateFolder(privateFolder);
+    const std::string tempFolder = privateFolder->Path();
     mDownloadData.SetArchIniLocal(tempFolder + name);
 
     TDownLoadURL action;
@@ -99,7 +109,9 @@ void ThreadDownloads::RunConfiguration()
             throw TransferError("cancelled");
         action.SetURL(address);
         action.SetFilename(mDownloadData.ArchIniLocal());
+        action.SetTargetOpener([&privateFolder, name] { return privateFolder->OpenForWriting(name); });
         action.ExecuteTarget();
+        action.SetTargetOpener(nullptr);
     } catch (const std::exception& error) {
         mDownloadData.SetResult(false);
         mHost.OperationEndedEarly(TEarlyEnd::InfoFileNotFetched, error.what());
@@ -167,12 +179,27 @@ void ThreadDownloads::RunConfiguration()
             return;
         }
         action.SetURL(wizardAddress);
-        action.SetFilename(GetTempFolder(kTempSubFolder) + wizardName);
+        action.SetFilename(tempFolder + wizardName);
+        action.SetTargetOpener(
+            [&privateFolder, wizardName] { return privateFolder->OpenForWriting(wizardName); });
         action.ExecuteTarget();
-        RenameDownloaded(action.Filename());
+        action.SetTargetOpener(nullptr);
+        // Held from here to its start: its check and its start see one file,
+        // placed under its final name through the folder's descriptor too.
+        UniqueFd fetched = privateFolder->OpenForReading(wizardName);
+        const std::optional<TFileIdentity> identity = IdentityOf(fetched.Get());
+        if (!identity)
+            throw std::runtime_error("cannot read " + wizardName);
+        RenameDownloaded(*privateFolder, wizardName, *identity);
+        const std::string placed = privateFolder->EntryIdentity(wizardName) == identity
+                                       ? wizardName
+                                       : fs::path(wizardName).replace_extension().string();
+        auto wizard = std::make_shared<TVerifiedProgram>(
+            TVerifiedProgram{TVerifiedFile(std::move(fetched), tempFolder + placed), placed, "", ""});
         // As after a failed self-update, the release goes on without it.
-        if (!mEnvironment.publicKey.empty() && !WizardMatchesSignedDigest(ini, action.Filename()))
+        if (!mEnvironment.publicKey.empty() && !WizardMatchesSignedDigest(ini, *wizard))
             return;
+        mDownloadData.SetVerifiedWizard(std::move(wizard));
         mDownloadData.SetRestart(true);
         mDownloadData.SetMensaje(std::string(kUpdateNotice) + kVersion);
     }

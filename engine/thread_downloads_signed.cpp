@@ -24,6 +24,20 @@ std::string Visible(std::string aText)
     return aText;
 }
 
+// The local copy through the private folder's descriptor when it lies
+// there, as it does after a configuration; else by its name.
+TIniReader ReadInfoCopy(const TFolderHandle* aFolder, const std::string& aLocal)
+{
+    if (aFolder == nullptr || !aLocal.starts_with(aFolder->Path()))
+        return TIniReader(aLocal);
+    try {
+        const UniqueFd file = aFolder->OpenForReading(aLocal.substr(aFolder->Path().size()));
+        return TIniReader::FromDescriptor(file.Get());
+    } catch (const std::exception&) {
+        return TIniReader::FromBytes("");  // missing or unusable: every key is missing
+    }
+}
+
 }  // namespace
 
 bool ThreadDownloads::FetchInfoSignature(TDownLoadURL& aAction, const std::string& aInfoAddress)
@@ -38,7 +52,12 @@ bool ThreadDownloads::FetchInfoSignature(TDownLoadURL& aAction, const std::strin
             throw TransferError("cancelled");
         aAction.SetURL(address);
         aAction.SetFilename(file);
+        if (const auto folder = mDownloadData.PrivateFolder()) {
+            const std::string name = fs::path(file).filename().string();
+            aAction.SetTargetOpener([folder, name] { return folder->OpenForWriting(name); });
+        }
         aAction.ExecuteTarget();
+        aAction.SetTargetOpener(nullptr);
         return true;
     } catch (const std::exception& error) {
         mHost.OperationEndedEarly(TEarlyEnd::InfoSignatureRefused,
@@ -51,7 +70,7 @@ std::optional<TIniReader> ThreadDownloads::ReadInfoFile()
 {
     const std::string local = mDownloadData.ArchIniLocal();
     if (mEnvironment.publicKey.empty())
-        return TIniReader(local);
+        return ReadInfoCopy(mDownloadData.PrivateFolder().get(), local);
     std::string problem;
     std::string comment;
     auto ini = ReadSignedInfoFile(mEnvironment.publicKey, local, local + ".minisig", problem, &comment);
@@ -73,12 +92,15 @@ std::optional<TIniReader> ThreadDownloads::ReadInfoFile()
     return ini;
 }
 
-bool ThreadDownloads::WizardMatchesSignedDigest(const TIniReader& aIni, const std::string& aPath)
+bool ThreadDownloads::WizardMatchesSignedDigest(const TIniReader& aIni, TVerifiedProgram& aWizard)
 {
     const std::string listed = aIni.ReadString("General", kWizardSha256Key, "");
+    const std::string path = aWizard.file.Path();
     std::string actual;
     try {
-        actual = FileDigestTexts(aPath, true).sha256;
+        // Through the descriptor that is started later, never the name again.
+        actual = DescriptorDigestTexts(aWizard.file.Fd(), path, true).sha256;
+        aWizard.sha256 = actual;
     } catch (const std::exception&) {
         // Nothing to start at that name: no digest can match.
     }
@@ -91,6 +113,6 @@ bool ThreadDownloads::WizardMatchesSignedDigest(const TIniReader& aIni, const st
             : "newer wizard " + name + " not started: it does not match its " + kWizardSha256Key);
     // Not left where a later run could start it.
     std::error_code ignored;
-    fs::remove(aPath, ignored);
+    fs::remove(path, ignored);
     return false;
 }

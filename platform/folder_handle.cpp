@@ -92,6 +92,13 @@ TFolderHandle::TFolderHandle(const std::string& aFolder)
         Refuse("cannot open folder", aFolder, ErrnoText(errno));
 }
 
+TFolderHandle::TFolderHandle(UniqueFd aFd, std::string aFolder)
+    : mPath(std::move(aFolder)), mFd(std::move(aFd))
+{
+    if (!mFd)
+        Refuse("cannot open folder", mPath, ErrnoText(EBADF));
+}
+
 TFolderHandle::TParent TFolderHandle::ParentOf(const std::string& aName, const std::string& aVerb) const
 {
     const std::vector<std::string> parts = Components(aName, aVerb);

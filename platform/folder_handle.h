@@ -34,6 +34,9 @@ public:
     // Follows links in aFolder itself: the folder is what the user chose.
     // Throws std::runtime_error("cannot open folder PATH: reason").
     explicit TFolderHandle(const std::string& aFolder);
+    // Takes a folder already opened (and checked) by the caller; aFolder is
+    // its path, for messages only.
+    TFolderHandle(UniqueFd aFd, std::string aFolder);
 
     const std::string& Path() const { return mPath; }
     int Fd() const { return mFd.Get(); }

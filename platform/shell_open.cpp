@@ -107,26 +107,64 @@ int WaitFor(pid_t aChild, const std::atomic<bool>* aStopRequested = nullptr)
     }
 }
 
+// After fork, in the child of a threaded process: only async-signal-safe
+// calls until the exec. aFd is the program's descriptor; a script's must
+// stay open across the exec, as the interpreter is handed /dev/fd/N.
+[[noreturn]] void ExecDescriptorInChild(int aFd, bool aScript, bool aQuietInput, char* const* aArgv,
+                                        char* const* aEnvp, int aReportFd)
+{
+    if (aQuietInput) {
+        const int null = ::open("/dev/null", O_RDONLY);
+        if (null >= 0 && null != STDIN_FILENO) {
+            ::dup2(null, STDIN_FILENO);
+            ::close(null);
+        }
+    }
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    sigprocmask(SIG_SETMASK, &noSignals, nullptr);
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &defaultAction, nullptr);
+    if (aScript)
+        ::fcntl(aFd, F_SETFD, 0);
+    ::execveat(aFd, "", aArgv, aEnvp, AT_EMPTY_PATH);
+    const int error = errno;
+    [[maybe_unused]] const ssize_t written = ::write(aReportFd, &error, sizeof error);
+    ::_exit(127);
+}
+
+// Reports a started child: waited for, or reaped in the background.
+TShellOpenResult AfterStart(pid_t aChild, const TShellOpenOptions& aOptions)
+{
+    if (aOptions.wait)
+        return {true, WaitFor(aChild, aOptions.stopRequested)};
+    try {
+        std::thread([aChild] { WaitFor(aChild); }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the child stays a zombie until this process
+        // ends, which is harmless next to not starting it.
+    }
+    return {true, -1};
+}
+
+bool StartsWithShebang(int aFd)
+{
+    char head[2] = {};
+    ssize_t count = 0;
+    do {
+        count = ::pread(aFd, head, sizeof head, 0);
+    } while (count < 0 && errno == EINTR);
+    return count == 2 && head[0] == '#' && head[1] == '!';
+}
+
 }  // namespace
 
 bool IsExecutableImage(const std::string& aPath)
 {
     // O_NONBLOCK: a FIFO under that name must not hang the caller.
     UniqueFd file{open(aPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-    if (!file)
-        return false;
-    char head[4] = {};
-    std::size_t have = 0;
-    while (have < sizeof head) {
-        const ssize_t count = read(file.Get(), head + have, sizeof head - have);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        have += static_cast<std::size_t>(count);
-    }
-    return (have >= 2 && head[0] == '#' && head[1] == '!')
-           || (have == 4 && head[0] == '\x7f' && head[1] == 'E' && head[2] == 'L' && head[3] == 'F');
+    return file && IsDescriptorImage(file.Get());
 }
 
 TShellOpenResult ShellOpen(const std::string& aPath, const std::vector<std::string>& aArgs,
@@ -173,13 +211,68 @@ TShellOpenResult ShellOpen(const std::string& aPath, const std::vector<std::stri
                                               setup.Attributes(), argv.data(), envp.data());
     if (failure != 0)
         return {};
-    if (aOptions.wait)
-        return {true, WaitFor(child, aOptions.stopRequested)};
-    try {
-        std::thread([child] { WaitFor(child); }).detach();
-    } catch (const std::system_error&) {
-        // No thread to spare: the child stays a zombie until this process
-        // ends, which is harmless next to not starting it.
+    return AfterStart(child, aOptions);
+}
+
+TShellOpenResult ShellOpenDescriptor(int aFd, const std::string& aPath, const std::vector<std::string>& aArgs,
+                                     const TShellOpenOptions& aOptions)
+{
+    struct stat info {};
+    const bool direct =
+        aOptions.runPrograms && ::fstat(aFd, &info) == 0 && S_ISREG(info.st_mode) && IsDescriptorImage(aFd);
+    // As for a name: a download comes without the execute bit, and a failure
+    // here shows up as a failed start below.
+    if (direct && (info.st_mode & S_IXUSR) == 0)
+        ::fchmod(aFd, (info.st_mode & 07777) | S_IXUSR);
+    if (!direct)
+        return ShellOpen(aPath, aArgs,
+                         TShellOpenOptions{aOptions.wait, aOptions.environment, aOptions.opener, false,
+                                           aOptions.stopRequested});
+    std::vector<std::string> arguments{aPath};
+    arguments.insert(arguments.end(), aArgs.begin(), aArgs.end());
+    std::vector<std::string> environment = ChildEnvironment(aOptions.environment);
+    // Everything the child needs is made before the fork: it may not allocate.
+    std::vector<char*> argv = PointersTo(arguments);
+    std::vector<char*> envp = PointersTo(environment);
+    const bool script = StartsWithShebang(aFd);
+
+    // The child reports a failed exec through this pipe; a successful one
+    // closes it (close-on-exec), so the parent reads nothing.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return {};
+    UniqueFd reportRead{report[0]};
+    UniqueFd reportWrite{report[1]};
+    const pid_t child = ::fork();
+    if (child < 0)
+        return {};
+    if (child == 0)
+        ExecDescriptorInChild(aFd, script, !aOptions.wait, argv.data(), envp.data(), reportWrite.Get());
+    reportWrite.Close();
+    int childError = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(reportRead.Get(), &childError, sizeof childError);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+        WaitFor(child);
+        return {};
     }
-    return {true, -1};
+    return AfterStart(child, aOptions);
+}
+
+bool IsDescriptorImage(int aFd)
+{
+    char head[4] = {};
+    std::size_t have = 0;
+    while (have < sizeof head) {
+        const ssize_t count = ::pread(aFd, head + have, sizeof head - have, static_cast<off_t>(have));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        have += static_cast<std::size_t>(count);
+    }
+    return (have >= 2 && head[0] == '#' && head[1] == '!')
+           || (have == 4 && head[0] == '\x7f' && head[1] == 'E' && head[2] == 'L' && head[3] == 'F');
 }

@@ -32,5 +32,18 @@ struct TShellOpenResult {
 TShellOpenResult ShellOpen(const std::string& aPath, const std::vector<std::string>& aArgs,
                            const TShellOpenOptions& aOptions = {});
 
+// The program open at aFd is started from that descriptor
+// (execveat(aFd, "", ..., AT_EMPTY_PATH)), so whatever has been put at aPath
+// since it was opened is never run; aPath is only argv[0]. It gets its
+// owner's execute bit through aFd when it lacks it. A script's descriptor
+// stays open in the child, for its interpreter reads /dev/fd/N. A file that
+// IsDescriptorImage does not take for a program, or any file with
+// runPrograms false, goes to aOptions.opener by aPath instead, as ShellOpen
+// does. Not started when the exec fails. Threads: any.
+TShellOpenResult ShellOpenDescriptor(int aFd, const std::string& aPath, const std::vector<std::string>& aArgs,
+                                     const TShellOpenOptions& aOptions = {});
+
 // An ELF program or a script that starts with "#!". false when unreadable.
 bool IsExecutableImage(const std::string& aPath);
+// The same for an open file, read from its start whatever its offset.
+bool IsDescriptorImage(int aFd);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/folder_ancestry.h"
 #include "platform/posix_util.h"
 
 namespace {
@@ -29,7 +30,7 @@ std::string UserTempFolder()
     return folder;
 }
 
-void EnsurePrivateFolder(const std::filesystem::path& aPath)
+UniqueFd EnsurePrivateFolder(const std::filesystem::path& aPath)
 {
     // "x/" would follow a link named x: the checks below need the bare name.
     std::filesystem::path folder = aPath.lexically_normal();
@@ -63,4 +64,7 @@ void EnsurePrivateFolder(const std::filesystem::path& aPath)
         Refuse(folder, "it belongs to another user");
     if ((info.st_mode & 07777) != kPrivateMode && fchmod(handle.Get(), kPrivateMode) != 0)
         Refuse(folder, ErrnoText(errno));
+    if (const std::string problem = FolderAncestryProblem(handle.Get(), HomeFolder()); !problem.empty())
+        Refuse(folder, problem);
+    return handle;
 }

@@ -7,13 +7,19 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/file_handles.h"
+
 // "$XDG_RUNTIME_DIR/" when that is set and not empty, else
 // "${XDG_CACHE_HOME:-$HOME/.cache}/"; always with a trailing "/". Does not
 // create anything.
 std::string UserTempFolder();
 
 // Creates aFolder and its missing parents with mode 0700. When it exists and
-// is ours but open to others, tightens it to 0700. Throws
+// is ours but open to others, tightens it to 0700. Returns the folder open
+// (O_RDONLY | O_DIRECTORY, opened without following a link), to be used
+// through that descriptor from then on. Throws
 // std::runtime_error("cannot use private folder PATH: reason") when it is a
-// symbolic link, not a folder, owned by another user, or cannot be created.
-void EnsurePrivateFolder(const std::filesystem::path& aFolder);
+// symbolic link, not a folder, owned by another user, cannot be created, or
+// when a folder above it up to the user's home (or "/") is owned by another
+// user than this one or root, or writable by others without the sticky bit.
+UniqueFd EnsurePrivateFolder(const std::filesystem::path& aFolder);

@@ -46,7 +46,7 @@ protected:
         mEnvironment.configurationPause = std::chrono::milliseconds(0);
         mEnvironment.embeddedURL = [] { return std::string(); };
         mEnvironment.shellOpen = [this](const std::string& aPath, const std::vector<std::string>&,
-                                        const std::vector<std::string>&) { mOpened.push_back(aPath); };
+                                        const std::vector<std::string>&, int) { mOpened.push_back(aPath); };
         mEnvironment.publicKey = sVendor->KeyLine();
         mServer.SetRoute("/wiz/downloader-new", {.body = kWizard});
         mServer.SetRoute("/rel/a.bin", {.body = "abc"});

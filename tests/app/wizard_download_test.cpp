@@ -20,7 +20,11 @@ class WizardDownload : public WizardFlow, public ::testing::WithParamInterface<I
 
 TEST_P(WizardDownload, DownloadsEveryFileToTheInstallPage)
 {
-    Serve(Info({{"a.bin", {.body = "abc"}}, {"b.bin", {.body = std::string(3000, 'b')}}}, GetParam().setup));
+    // Setup starts only as a file this download verified.
+    std::vector<ReleaseFile> files{{"a.bin", {.body = "abc"}}, {"b.bin", {.body = std::string(3000, 'b')}}};
+    if (!GetParam().setup.empty())
+        files.push_back({GetParam().setup, {.body = "#!/bin/sh\nexit 0\n"}});
+    Serve(Info(files, GetParam().setup));
     Open();
     ASSERT_EQ(Page(), TfrmMain::tbDestino);
     const std::filesystem::path destination = Home() / "new" / "folder";

@@ -65,7 +65,7 @@ protected:
         mEnvironment.configurationPause = std::chrono::milliseconds(0);
         mEnvironment.embeddedURL = [] { return std::string(); };
         mEnvironment.shellOpen = [this](const std::string& aPath, const std::vector<std::string>&,
-                                        const std::vector<std::string>&) {
+                                        const std::vector<std::string>&, int) {
             std::lock_guard lock(mMutex);
             mOpened.push_back(aPath);
         };

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include <locale.h>
+#include <sys/stat.h>
 #include <wchar.h>
 
 #include "console/progress_line.h"
@@ -245,6 +246,21 @@ TEST_F(SilentMode, InstallSucceedsOnlyWhenSetupStarted)
     EXPECT_EQ(mLog.str().find("started "), std::string::npos) << mLog.str();
 }
 
+// A setup program that this run did not verify is not started, and the line
+// says why.
+TEST_F(SilentMode, UnverifiedSetupIsNotStartedAndTheLineSaysWhy)
+{
+    const std::string info = ReleaseInfo({{"a.bin", "a"}});
+    ServeInfo(std::string(info).replace(info.find("Setup=setup.sh"), 14, "Setup=other.sh"));
+    WriteFileBytes(Dest() / "other.sh", "#!/bin/sh\nexit 0\n");
+    EXPECT_EQ(RunSilentTo(Dest().string(), false, true), Exit(TSilentExit::SetupNotStarted)) << mLog.str();
+    EXPECT_NE(mLog.str().find("cannot start the setup program " + (Dest() / "other.sh").string()
+                              + ": it is not a file this run verified\n"),
+              std::string::npos)
+        << mLog.str();
+    EXPECT_TRUE(mLaunches.empty());
+}
+
 // A cancel is told as a cancel: no failed attempt before it.
 TEST_F(SilentMode, CancelDuringATransferSaysCancelledOnly)
 {
@@ -275,6 +291,19 @@ TEST_F(SilentMode, RefusedPrivateFolderSaysWhy)
         std::string::npos)
         << mLog.str();
     EXPECT_EQ(mLog.str().find("cannot fetch the info file"), std::string::npos) << mLog.str();
+    EXPECT_EQ(mServer.RequestCount("/info.ini"), 0u);
+
+    // A folder above it that others may write to: the folder is as good as theirs.
+    std::filesystem::remove(mRoot / "runtime" / "Downloader");
+    chmod((mRoot / "runtime").c_str(), 0770);
+    mLog.str("");
+    EXPECT_EQ(RunSilentTo(Dest().string()), Exit(TSilentExit::NotConnected));
+    EXPECT_NE(
+        mLog.str().find("not connected: refusing the private temporary folder: cannot use private folder "
+                        + (mRoot / "runtime" / "Downloader").string() + ": " + (mRoot / "runtime").string()
+                        + " is writable by others without the sticky bit\n"),
+        std::string::npos)
+        << mLog.str();
     EXPECT_EQ(mServer.RequestCount("/info.ini"), 0u);
 }
 

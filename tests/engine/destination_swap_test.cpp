@@ -238,10 +238,13 @@ TEST_F(EngineBackslashNames, BackslashCannotLeadOutOfTheDestination)
 
 TEST_F(EngineBackslashNames, SetupNamedWithABackslashStartsInsideItsSubFolder)
 {
+    const std::string body = "#!/bin/sh\n";
     fs::create_directories(Dest() / "bin");
-    WriteFileBytes(Dest() / "bin" / "setup.sh", "#!/bin/sh\n");
-    mData.SetCarpetaDestino(Dest().string());
-    mData.SetArchSetup("bin\\setup.sh");
+    mServer.SetRoute("/rel/bin/setup.sh", {.body = body});
+    ServeInfo("[General]\nSetup=bin\\setup.sh\n[Downloads]\nPath=" + mServer.Url("/rel")
+              + "\nFile1=bin\\setup.sh\n[Checksum]\nFile1=" + Sha1Hex(body) + "\n");
+    ConfigureAndDownload();
+    ASSERT_TRUE(mData.Result());
     Run(TWebOperation::twoInstall);
     ASSERT_EQ(mLaunches.size(), 1u);
     EXPECT_EQ(mLaunches[0].path, (Dest() / "bin" / "setup.sh").string());

@@ -456,12 +456,14 @@ TEST_F(EngineInfoSource, NoSourceGivesTheBlankSettingAndFetchesNothing)
 
 TEST_F(EngineFlow, InstallStartsSetupInsideTheDestination)
 {
-    mData.SetCarpetaDestino(Dest().string());
-    mData.SetArchSetup("setup.sh");
+    ServeInfo(ReleaseInfo({{"setup.sh", "#!/bin/sh\n"}}));
+    ConfigureAndDownload();
+    ASSERT_TRUE(mData.Result());
     Run(TWebOperation::twoInstall);
     ASSERT_EQ(mLaunches.size(), 1u);
     EXPECT_EQ(mLaunches[0].path, (Dest() / "setup.sh").string());
     EXPECT_TRUE(mLaunches[0].environment.empty());
+    EXPECT_GE(mLaunches[0].fd, 0);  // started from the verified descriptor
 
     for (const char* setup : {" ", "../../bin/sh"}) {
         mData.SetArchSetup(setup);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <functional>
 #include <sstream>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_handles.h"
 #include "tests/platform/platform_test.h"
 #include "tests/support/eventually.h"
 
@@ -207,3 +209,62 @@ TEST_F(ShellOpenTest, RecognisesProgramsByTheirFirstBytes)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Started from a held descriptor
+
+// The name is given a different program after the open, as another user of a
+// shared folder could do: the held one runs, with its arguments. Its
+// interpreter gets /dev/fd/N, so the descriptor must reach the child.
+TEST_F(ShellOpenTest, HeldScriptRunsNotWhatTheNameLeadsToNow)
+{
+    const fs::path out = mRoot / "out.txt";
+    const fs::path setup = WriteFile(
+        "setup.sh", "#!/bin/sh\nprintf 'held|%s|%s|%s' \"$1\" \"$2\" \"$EXTRA\" > \"$OUT\"\nexit 7\n", 0600);
+    UniqueFd held{open(setup.c_str(), O_RDONLY | O_CLOEXEC)};
+    ASSERT_TRUE(held);
+    const fs::path other = WriteFile("other.sh", "#!/bin/sh\nprintf 'swapped' > \"$OUT\"\nexit 0\n", 0755);
+    ASSERT_EQ(rename(other.c_str(), setup.c_str()), 0);
+
+    const TShellOpenResult result =
+        ShellOpenDescriptor(held.Get(), setup, {"1", "two words"},
+                            {.wait = true, .environment = {"EXTRA=from parent", "OUT=" + out.string()}});
+    EXPECT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 7);
+    EXPECT_EQ(ReadFileBytes(out), "held|1|two words|from parent");
+    struct stat info {};
+    ASSERT_EQ(fstat(held.Get(), &info), 0);
+    EXPECT_NE(info.st_mode & S_IXUSR, 0u);  // given through the descriptor
+}
+
+TEST_F(ShellOpenTest, HeldElfProgramRunsWithItsArguments)
+{
+    UniqueFd shell{open("/bin/sh", O_RDONLY | O_CLOEXEC)};
+    ASSERT_TRUE(shell);
+    const TShellOpenResult result =
+        ShellOpenDescriptor(shell.Get(), "/bin/sh", {"-c", "exit 5"}, {.wait = true});
+    EXPECT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 5);
+}
+
+TEST_F(ShellOpenTest, HeldDocumentGoesToTheOpenerByItsName)
+{
+    const fs::path record = mRoot / "opened.txt";
+    const fs::path opener = WriteFile("fake-opener", "#!/bin/sh\nprintf '%s' \"$*\" > \"$RECORD\"\n", 0700);
+    const fs::path document = WriteFile("manual.pdf", "%PDF-1.4\n", 0600);
+    UniqueFd held{open(document.c_str(), O_RDONLY | O_CLOEXEC)};
+    const TShellOpenResult result = ShellOpenDescriptor(
+        held.Get(), document, {"ignored"},
+        {.wait = true, .environment = {"RECORD=" + record.string()}, .opener = opener.string()});
+    EXPECT_TRUE(result.started);
+    EXPECT_EQ(ReadFileBytes(record), document.string());
+    EXPECT_FALSE(OwnerMayExecute(document));
+}
+
+TEST_F(ShellOpenTest, HeldScriptWithoutItsInterpreterIsNotStarted)
+{
+    const fs::path script = WriteFile("bad.sh", "#!/no/such/interpreter\n", 0700);
+    UniqueFd held{open(script.c_str(), O_RDONLY | O_CLOEXEC)};
+    EXPECT_FALSE(ShellOpenDescriptor(held.Get(), script, {}, {.wait = true}).started);
+    EXPECT_FALSE(ShellOpenDescriptor(held.Get(), script, {}, {}).started);
+}

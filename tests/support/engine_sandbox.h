@@ -122,9 +122,9 @@ protected:
         mEnvironment.configurationPause = std::chrono::milliseconds(0);
         mEnvironment.embeddedURL = [] { return std::string(); };
         mEnvironment.shellOpen = [this](const std::string& aPath, const std::vector<std::string>& aArgs,
-                                        const std::vector<std::string>& aEnvironment) {
+                                        const std::vector<std::string>& aEnvironment, int aFd) {
             std::lock_guard lock(mLaunchMutex);
-            mLaunches.push_back({aPath, aArgs, aEnvironment});
+            mLaunches.push_back({aPath, aArgs, aEnvironment, aFd});
         };
         mData.SetVersionLocal(ThreadDownloads::VersionToInt(kDownloaderVersion));
     }
@@ -202,6 +202,7 @@ protected:
         std::string path;
         std::vector<std::string> args;
         std::vector<std::string> environment;
+        int fd = -1;  // the verified descriptor the program was to start from
     };
 
     ScratchHome mScratch;  // first: the environment is set before any thread starts
