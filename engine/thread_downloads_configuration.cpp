@@ -6,6 +6,7 @@
 
 #include "engine/info_address.h"
 #include "engine/ini_reader.h"
+#include "engine/listed_size.h"
 #include "engine/running_action.h"
 #include "engine/safe_path.h"
 #include "engine/thread_downloads.h"
@@ -96,6 +97,7 @@ void ThreadDownloads::RunConfiguration()
             throw TransferError("cancelled");
         action.SetURL(address);
         action.SetFilename(mDownloadData.ArchIniLocal());
+        action.SetByteLimit(kInfoFileByteLimit);
         action.ExecuteTarget();
     } catch (const std::exception& error) {
         mDownloadData.SetResult(false);
@@ -153,6 +155,7 @@ void ThreadDownloads::RunConfiguration()
             throw std::runtime_error("refusing wizard name " + wizardName);
         action.SetURL(mDownloadData.CarpetaDownloader() + "/" + wizardName);
         action.SetFilename(GetTempFolder(kTempSubFolder) + wizardName);
+        action.SetByteLimit(ListedSize(ini, kWizardSizeKey, wizardName));
         action.ExecuteTarget();
         RenameDownloaded(action.Filename());
         // As after a failed self-update, the release goes on without it.

@@ -37,6 +37,7 @@ bool ThreadDownloads::FetchInfoSignature(TDownLoadURL& aAction, const std::strin
             throw TransferError("cancelled");
         aAction.SetURL(address);
         aAction.SetFilename(file);
+        aAction.SetByteLimit(kSignatureByteLimit);
         aAction.ExecuteTarget();
         return true;
     } catch (const std::exception& error) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -169,6 +170,15 @@ protected:
     }
 
     std::filesystem::path Dest() const { return mRoot / "dest"; }
+    // Every entry below the destination (hidden ones too), relative to it, sorted.
+    std::vector<std::string> DestEntries() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(Dest()))
+            names.push_back(entry.path().lexically_relative(Dest()).string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
     struct Launch {
         std::string path;
