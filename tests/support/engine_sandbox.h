@@ -76,6 +76,13 @@ public:
         std::lock_guard lock(mMutex);
         if (aWhy == TEarlyEnd::InfoSignatureRefused)
             mSignatureRefusal = aDetail;
+        mEarlyEnd = aDetail;
+    }
+    // The detail of the last early end of any kind; "" for none.
+    std::string EarlyEnd()
+    {
+        std::lock_guard lock(mMutex);
+        return mEarlyEnd;
     }
     // The last reason the info file's signature was refused; "" for none.
     std::string SignatureRefusal()
@@ -96,6 +103,7 @@ private:
     std::vector<std::string> mFailures;
     std::vector<std::string> mUnreadableVersions;
     std::string mSignatureRefusal;
+    std::string mEarlyEnd;
 };
 
 struct ServedFile {
