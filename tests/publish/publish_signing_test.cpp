@@ -84,6 +84,8 @@ TEST_F(PublishSigning, SignsTheInfoFileWithTheWizardsDigestBesideIt)
 
     const TIniReader reader = TIniReader::FromBytes(text);
     EXPECT_EQ(reader.ReadString("General", "DownloaderSHA256", ""), kSha256Hello);
+    EXPECT_EQ(reader.ReadString("Size", "Downloader", ""),
+              std::to_string(fs::file_size(mDir / "downloader-3.02")));
     EXPECT_EQ(reader.ReadString("Checksum256", "File1", ""), kSha256Abc);
     EXPECT_EQ(Check(signature, text), TSignatureCheck::kValid);
     // And the vendor's tool agrees.
