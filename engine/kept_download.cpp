@@ -9,6 +9,7 @@
 
 #include "components/file_digests.h"
 #include "components/sha1.h"
+#include "engine/private_download.h"
 #include "engine/release_signature.h"
 #include "platform/file_handles.h"
 #include "platform/posix_util.h"
@@ -86,7 +87,8 @@ TResumePoint TKeptDownload::Load() const
     if (text.size() > prefix.size() && text.compare(0, head.size(), head) == 0 && text.back() == '\n') {
         std::string validator = text.substr(head.size(), text.size() - head.size() - 1);
         const UniqueFd partial = OpenRegular(mFolder, mPartial, status);
-        if (partial && status.st_size > 0 && validator.find('\n') == std::string::npos)
+        if (partial && status.st_size > 0 && validator.find('\n') == std::string::npos
+            && OwnedPrivately(partial.Get()))
             return TResumePoint{static_cast<std::uint64_t>(status.st_size), std::move(validator)};
     }
     Forget();
@@ -113,11 +115,21 @@ void TKeptDownload::Forget() const noexcept
     RemoveQuietly(mFolder, mPartial);
 }
 
-void TKeptDownload::Complete() const
+UniqueFd TKeptDownload::OpenForTransfer(const TResumePoint& aPoint) const
 {
-    if (mFolder.EntryIdentity(mLocalName) && !mFolder.IsFolder(mLocalName))
-        mFolder.Remove(mLocalName);
-    mFolder.RenameNoReplace(mPartial, mLocalName);
+    if (aPoint.held == 0) {
+        RemoveQuietly(mFolder, mPartial);
+        return mFolder.CreateNew(mPartial);
+    }
+    UniqueFd fd = mFolder.OpenForWriting(mPartial);
+    if (!OwnedPrivately(fd.Get()))
+        throw std::runtime_error("cannot resume " + mLocalName + ": its kept bytes are not the user's own");
+    return fd;
+}
+
+void TKeptDownload::Place(const TFileIdentity& aVerified) const
+{
+    PlaceVerified(mFolder, mPartial, mLocalName, aVerified);
     RemoveQuietly(mFolder, mState);
 }
 
@@ -137,7 +149,9 @@ std::optional<std::uint64_t> VerifiedFileSize(const TFolderHandle& aFolder, cons
 {
     struct stat status {};
     const UniqueFd fd = OpenRegular(aFolder, aName, status);
-    if (!fd)
+    // A file someone else made, or may change, is fetched again rather than
+    // trusted: its bytes could change after they were hashed.
+    if (!fd || !OwnedPrivately(fd.Get()))
         return std::nullopt;
     TFileDigestTexts digests;
     try {

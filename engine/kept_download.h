@@ -31,7 +31,7 @@ public:
     std::string StatePath() const { return mFolder.Path() + "/" + mState; }
 
     // The bytes held for the next attempt and their validator, when the kept
-    // state fits; otherwise forgets whatever is kept and returns a point of 0
+    // state fits and the partial file is the user's own; otherwise forgets whatever is kept and returns a point of 0
     // held bytes.
     TResumePoint Load() const;
     // Called when a reply begins to fill the partial file: with a validator
@@ -40,10 +40,15 @@ public:
     void Remember(const std::string& aValidator) const;
     // Removes the state and the partial bytes. Never throws.
     void Forget() const noexcept;
-    // After a complete transfer: the partial file becomes the listed file
-    // (replacing a file there, never a folder) and the state goes. Throws
-    // std::runtime_error when the move fails.
-    void Complete() const;
+    // The partial file for a transfer from aPoint: with bytes held, the kept
+    // file, which must still be the user's own (OwnedPrivately); without, a
+    // new file made in place of whatever lay at the partial name, so that no
+    // file another user made is written into. Throws std::runtime_error.
+    UniqueFd OpenForTransfer(const TResumePoint& aPoint) const;
+    // After the partial file's checksum matched: it takes the listed file's
+    // final name (PlaceVerified) when it is still aVerified, and the state
+    // goes. Throws std::runtime_error when it cannot be placed.
+    void Place(const TFileIdentity& aVerified) const;
 
 private:
     const TFolderHandle& mFolder;
@@ -58,7 +63,8 @@ private:
 std::string FinalPathOf(const std::string& aName);
 
 // The size of aName in aFolder when it is a regular file (not reached through
-// a link) whose SHA-1 text is aChecksum and, when aSha256 is given (a signed
+// a link), owned by the user and writable by nobody else (OwnedPrivately),
+// whose SHA-1 text is aChecksum and, when aSha256 is given (a signed
 // release's [Checksum256] entry), whose SHA-256 matches it too, both from one
 // read; nothing otherwise.
 std::optional<std::uint64_t> VerifiedFileSize(const TFolderHandle& aFolder, const std::string& aName,

@@ -14,6 +14,8 @@
 #include "engine/info_address.h"
 #include "engine/ini_reader.h"
 #include "engine/kept_download.h"
+#include "engine/listed_size.h"
+#include "engine/private_download.h"
 #include "engine/release_key.h"
 #include "engine/release_signature.h"
 #include "engine/running_action.h"
@@ -340,8 +342,16 @@ void ThreadDownloads::RunDownload()
     // match both.
     const bool checkSha256 = !mEnvironment.publicKey.empty() && ini.SectionHasKeys(kChecksum256Section);
     std::int32_t total = 0;
-    while (ini.ValueExists("Downloads", "File" + std::to_string(total + 1)))
+    mListedNames.clear();
+    while (ini.ValueExists("Downloads", "File" + std::to_string(total + 1))) {
         ++total;
+        // Names a private file must never take, whether the file is fetched
+        // now or later.
+        const std::string listed =
+            LocalFileName(ini.ReadString("Downloads", "File" + std::to_string(total), " "));
+        mListedNames.insert(listed);
+        mListedNames.insert(FinalPathOf(listed));
+    }
     mDownloadData.SetTotal(total);
     mDownloadData.SetMostrarProgreso(true);
     mDownloadData.SetNumber(1);
@@ -399,8 +409,18 @@ void ThreadDownloads::RunDownload()
                         break;
                     }
                 }
-                DownloadWithAttempts(action, *destination, name, localName, *target, resume,
-                                     checkSha256 ? &sha256 : nullptr);
+                std::optional<std::uint64_t> size;
+                try {
+                    size = ListedSize(ini, key, name);
+                } catch (const std::exception& error) {
+                    // Without its bound a lying server could fill the disk:
+                    // the entry fails without a transfer, like a refused name.
+                    mDownloadData.SetResult(false);
+                    mHost.AttemptFailed(name, 1, error.what());
+                    break;
+                }
+                DownloadWithAttempts(action, *destination, name, localName, resume,
+                                     checkSha256 ? &sha256 : nullptr, size);
                 if (!mDownloadData.Result())
                     break;
                 mDownloadData.SetAcumuladosEnteros(mDownloadData.Acumulado());
@@ -416,11 +436,14 @@ void ThreadDownloads::RunDownload()
 }
 
 // Gives one listed file its attempts; Result tells whether it ended verified
-// and placed.
+// and placed. Each attempt writes a file of its own under a private name (in
+// resume mode the kept partial file), which takes the listed name only once
+// its checksum matched: a failed attempt leaves an earlier file there as it
+// was.
 void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderHandle& aFolder,
                                            const std::string& aName, const std::string& aLocalName,
-                                           const std::string& aTarget, bool aResume,
-                                           const std::string* aSha256)
+                                           bool aResume, const std::string* aSha256,
+                                           std::optional<std::uint64_t> aSize)
 {
     const std::string source = mDownloadData.CarpetaOrigen() + "/" + aLocalName;
     mDownloadData.SetTStart(0);
@@ -428,7 +451,7 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
     mDownloadData.SetURLRedirected("");
 
     // In resume mode the transfer fills a kept file, which becomes the listed
-    // file once it is complete.
+    // file once it is complete and verified.
     std::optional<TKeptDownload> kept;
     if (aResume) {
         kept.emplace(aFolder, aLocalName, source, mDownloadData.ArchivoHash());
@@ -441,6 +464,9 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
     } keptScope{mKept};
     mKept = kept ? &*kept : nullptr;
     mKeptBegun = false;
+    aAction.SetByteLimit(aSize);
+    aAction.SetExpectedSize(aSize);
+    const auto listed = [this](const std::string& aCandidate) { return mListedNames.count(aCandidate) > 0; };
 
     int attempts = 0;
     do {
@@ -449,23 +475,49 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
         try {
             const std::string redirected = mDownloadData.URLRedirected();
             aAction.SetURL(mDownloadData.Redirect() && !redirected.empty() ? redirected : source);
-            // Opened at each attempt: an entry swapped for a link since the
-            // last one is refused here.
-            const std::string written = kept ? kept->PartialName() : aLocalName;
-            aAction.SetFilename(kept ? kept->PartialPath() : aTarget);
-            aAction.SetTargetOpener([&aFolder, written] { return aFolder.OpenForWriting(written); });
-            aAction.SetResume(kept ? std::optional<TResumePoint>(kept->Load()) : std::nullopt);
+            // Made at each attempt, and gone at its end unless it was placed.
+            std::optional<TPrivateDownload> fresh;
+            TResumePoint point;
+            std::string written;
+            if (kept) {
+                point = kept->Load();
+                written = kept->PartialName();
+                aAction.SetFilename(kept->PartialPath());
+            } else {
+                fresh.emplace(aFolder, aLocalName, listed);
+                written = fresh->Name();
+                aAction.SetFilename(fresh->Path());
+            }
+            // The file the transfer writes, so that only it can be judged
+            // and placed.
+            std::optional<TFileIdentity> opened;
+            aAction.SetTargetOpener([&] {
+                UniqueFd fd = kept ? kept->OpenForTransfer(point) : fresh->TakeForWriting();
+                opened = IdentityOf(fd.Get());
+                return fd;
+            });
+            aAction.SetResume(kept ? std::optional<TResumePoint>(point) : std::nullopt);
             {
                 StallTimerScope stallTimer(mHost);
                 aAction.ExecuteTarget();
             }
-            if (kept)
-                kept->Complete();
             TFileIdentity checked;
-            mDownloadData.SetResult(CheckFileHash(aFolder, aLocalName, aAction, aSha256, reason, checked));
+            bool good = CheckFileHash(aFolder, written, aAction, aSha256, reason, checked);
+            if (good && (!opened || checked != *opened)) {
+                good = false;
+                reason = "cannot place " + aName + ": it was replaced after it was written";
+            }
+            // Bytes that do not match are not worth resuming.
+            if (!good && kept)
+                kept->Forget();
+            mDownloadData.SetResult(good);
             // No cached copy to drop: transfers always go to the server.
-            if (mDownloadData.Result())
-                RenameDownloaded(aFolder, aLocalName, checked);
+            if (good) {
+                if (kept)
+                    kept->Place(checked);
+                else
+                    PlaceVerified(aFolder, written, aLocalName, checked, &*fresh);
+            }
         } catch (const std::exception& error) {
             mDownloadData.SetResult(false);
             reason = error.what();
@@ -480,6 +532,8 @@ void ThreadDownloads::DownloadWithAttempts(TDownLoadURL& aAction, const TFolderH
         else if (!mDownloadData.Cancelado())
             mHost.AttemptFailed(aName, attempts, reason);  // a cancel is reported as such, not as a failure
     } while (!mDownloadData.Result() && attempts < kAttemptsPerFile && !mDownloadData.Cancelado());
+    aAction.SetByteLimit(std::nullopt);
+    aAction.SetExpectedSize(std::nullopt);
 }
 
 bool ThreadDownloads::CheckFileHash(const TFolderHandle& aFolder, const std::string& aName,
@@ -602,31 +656,6 @@ bool ThreadDownloads::IsURL(const std::string& aAddress, std::string& aConverted
 std::string ThreadDownloads::ExtractURLFileName(const std::string& aAddress)
 {
     return ::ExtractURLFileName(aAddress);
-}
-
-void ThreadDownloads::RenameDownloaded(const TFolderHandle& aFolder, const std::string& aName,
-                                       const TFileIdentity& aVerified)
-{
-    const fs::path path(aName);
-    if (path.extension().string() != kRenameExtension)
-        return;
-    // A link or another file put there since the check would be moved to the
-    // final name, where setup or the user would then open it.
-    if (!aFolder.IsRegularFile(aName) || aFolder.EntryIdentity(aName) != aVerified)
-        throw std::runtime_error("cannot place " + aName
-                                 + ": it was replaced after its checksum was checked");
-    fs::path target = path;
-    target.replace_extension();
-    const std::string targetName = target.string();
-    try {
-        // Only a file (or a link itself) is deleted, never a folder; and a
-        // name that could not be freed is not taken over.
-        if (aFolder.EntryIdentity(targetName) && !aFolder.IsFolder(targetName))
-            aFolder.Remove(targetName);
-        aFolder.RenameNoReplace(aName, targetName);
-    } catch (const std::exception&) {
-        // As with any refused move: the file keeps its ".rename" name.
-    }
 }
 
 bool ThreadDownloads::RenameDownloaded(const std::string& aFileName)

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,6 +129,12 @@ public:
     static constexpr const char* kTempSubFolder = "Downloader";
     static constexpr std::chrono::milliseconds kStallTimerInterval{10000};
     static constexpr std::uint32_t kWorkerStallLimitMs = 60000;
+    // Bounds of the transfers that are read whole: the info file one byte
+    // past what its reader reads (so that a file just too long is still
+    // reported as such), its signature well above minisign's few hundred
+    // bytes.
+    static constexpr std::uint64_t kInfoFileByteLimit = TIniReader::kMaxFileBytes + 1;
+    static constexpr std::uint64_t kSignatureByteLimit = 16 * 1024;
 
     ThreadDownloads(bool aCreateSuspended, TDownloadData& aDownloadData, TWorkerHost& aHost,
                     TWorkerEnvironment aEnvironment = {});
@@ -159,13 +166,6 @@ public:
     // GetTempFolder gives.
     static TFolderHandle OpenTempFolder(const std::string& aFolderName);
     static bool RenameDownloaded(const std::string& aFileName);
-    // The placement step for a file of the destination, aName relative to
-    // aFolder. Throws when the entry at aName is no longer aVerified, the
-    // file whose checksum was checked, which the caller keeps open meanwhile
-    // (so that its inode cannot go to a file made since); a refused delete or
-    // move is ignored as in RenameDownloaded.
-    static void RenameDownloaded(const TFolderHandle& aFolder, const std::string& aName,
-                                 const TFileIdentity& aVerified);
 
     // The transfer's progress event (worker thread).
     void DownloadProgress(TDownLoadURL& aSender, std::uint64_t aProgress, std::uint64_t aProgressMax,
@@ -177,11 +177,12 @@ private:
     void RunDownloaderLaunch();
     void RunDownload();
     // aName as listed; aLocalName the same with "/" separators, relative to
-    // aFolder; aTarget its full path, for messages; aSha256 the signed
-    // [Checksum256] entry the file must match too, if any.
+    // aFolder; aSha256 the signed
+    // [Checksum256] entry the file must match too, if any; aSize its [Size]
+    // entry, if any, at which the transfer stops.
     void DownloadWithAttempts(TDownLoadURL& aAction, const TFolderHandle& aFolder, const std::string& aName,
-                              const std::string& aLocalName, const std::string& aTarget, bool aResume,
-                              const std::string* aSha256);
+                              const std::string& aLocalName, bool aResume, const std::string* aSha256,
+                              std::optional<std::uint64_t> aSize);
     // Resume and skip (engine/resume_attempts.cpp). True when the file is
     // already there, verified (against aSha256 too when given): it then
     // counts as done.
@@ -251,6 +252,9 @@ private:
     // Worker thread only: the release number the configuration asked the
     // info service for, "" when the address was found another way.
     std::string mReleaseAsked;
+    // Worker thread only: every name the running download lists, before and
+    // after a ".rename" move.
+    std::set<std::string> mListedNames;
 
     std::thread mThread;
 };

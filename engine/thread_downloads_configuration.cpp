@@ -8,6 +8,9 @@
 
 #include "engine/info_address.h"
 #include "engine/ini_reader.h"
+#include "engine/kept_download.h"
+#include "engine/listed_size.h"
+#include "engine/private_download.h"
 #include "engine/running_action.h"
 #include "engine/safe_path.h"
 #include "engine/thread_downloads.h"
@@ -110,6 +113,7 @@ void ThreadDownloads::RunConfiguration()
         action.SetURL(address);
         action.SetFilename(mDownloadData.ArchIniLocal());
         action.SetTargetOpener([&privateFolder, name] { return privateFolder->OpenForWriting(name); });
+        action.SetByteLimit(kInfoFileByteLimit);
         action.ExecuteTarget();
         action.SetTargetOpener(nullptr);
     } catch (const std::exception& error) {
@@ -182,6 +186,7 @@ void ThreadDownloads::RunConfiguration()
         action.SetFilename(tempFolder + wizardName);
         action.SetTargetOpener(
             [&privateFolder, wizardName] { return privateFolder->OpenForWriting(wizardName); });
+        action.SetByteLimit(ListedSize(ini, kWizardSizeKey, wizardName));
         action.ExecuteTarget();
         action.SetTargetOpener(nullptr);
         // Held from here to its start: its check and its start see one file,
@@ -190,7 +195,8 @@ void ThreadDownloads::RunConfiguration()
         const std::optional<TFileIdentity> identity = IdentityOf(fetched.Get());
         if (!identity)
             throw std::runtime_error("cannot read " + wizardName);
-        RenameDownloaded(*privateFolder, wizardName, *identity);
+        if (FinalPathOf(wizardName) != wizardName)
+            PlaceVerified(*privateFolder, wizardName, wizardName, *identity);
         const std::string placed = privateFolder->EntryIdentity(wizardName) == identity
                                        ? wizardName
                                        : fs::path(wizardName).replace_extension().string();

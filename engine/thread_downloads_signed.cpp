@@ -56,6 +56,7 @@ bool ThreadDownloads::FetchInfoSignature(TDownLoadURL& aAction, const std::strin
             const std::string name = fs::path(file).filename().string();
             aAction.SetTargetOpener([folder, name] { return folder->OpenForWriting(name); });
         }
+        aAction.SetByteLimit(kSignatureByteLimit);
         aAction.ExecuteTarget();
         aAction.SetTargetOpener(nullptr);
         return true;

@@ -159,6 +159,44 @@ UniqueFd TFolderHandle::CreateUnique(const std::string& aPrefix, std::string& aN
     Refuse("cannot create a file in", mPath, "no free name");
 }
 
+UniqueFd TFolderHandle::CreateBeside(const std::string& aName, const std::string& aPrefix,
+                                     std::string& aCreated,
+                                     const std::function<bool(const std::string&)>& aTaken) const
+{
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    const TParent parent = ParentOf(aName, "cannot write");
+    const auto slash = aName.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : aName.substr(0, slash + 1);
+    std::random_device source;
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < kUniqueNameTries; ++attempt) {
+        std::string leaf = aPrefix;
+        for (int i = 0; i < 6; ++i)
+            leaf += kLetters[pick(source)];
+        if (aTaken && aTaken(folder + leaf))
+            continue;
+        UniqueFd file{openat(parent.fd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                             kNewFileMode)};
+        if (file) {
+            aCreated = folder + leaf;
+            return file;
+        }
+        if (errno != EEXIST)
+            Refuse("cannot write", aName, ErrnoText(errno));
+    }
+    Refuse("cannot write", aName, "no free name beside it");
+}
+
+UniqueFd TFolderHandle::CreateNew(const std::string& aName) const
+{
+    const TParent parent = ParentOf(aName, "cannot write");
+    UniqueFd file{openat(parent.fd, parent.leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         kNewFileMode)};
+    if (!file)
+        Refuse("cannot write", aName, errno == EEXIST ? "another file took its name" : ErrnoText(errno));
+    return file;
+}
+
 std::optional<TFileIdentity> TFolderHandle::EntryIdentity(const std::string& aName) const
 {
     const TParent parent = ParentOf(aName, "cannot examine");
@@ -188,6 +226,14 @@ void TFolderHandle::Remove(const std::string& aName) const
     // Without AT_REMOVEDIR a folder is refused by the kernel itself.
     if (unlinkat(parent.fd, parent.leaf.c_str(), 0) != 0)
         Refuse("cannot remove", aName, ErrnoText(errno));
+}
+
+void TFolderHandle::RenameReplace(const std::string& aFrom, const std::string& aTo) const
+{
+    const TParent from = ParentOf(aFrom, "cannot rename");
+    const TParent to = ParentOf(aTo, "cannot rename");
+    if (renameat(from.fd, from.leaf.c_str(), to.fd, to.leaf.c_str()) != 0)
+        Refuse("cannot rename", aFrom, ErrnoText(errno));
 }
 
 void TFolderHandle::RenameNoReplace(const std::string& aFrom, const std::string& aTo) const

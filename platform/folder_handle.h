@@ -14,6 +14,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -51,6 +52,18 @@ public:
     // created here; aName receives its name.
     UniqueFd CreateUnique(const std::string& aPrefix, std::string& aName) const;
 
+    // A new regular file beside aName (in the folder that holds aName's last
+    // component), under a name no entry has, made of aPrefix and six random
+    // letters; mode 0666 less the umask, open for writing, close-on-exec.
+    // aName need not exist; refusals name it ("cannot write sub/x: sub is a
+    // symbolic link"). aTaken may refuse a name, which is then not used.
+    // aCreated receives the new file's name relative to this folder.
+    UniqueFd CreateBeside(const std::string& aName, const std::string& aPrefix, std::string& aCreated,
+                          const std::function<bool(const std::string&)>& aTaken = {}) const;
+    // A regular file that did not exist, created at aName (mode 0666 less
+    // the umask); refused when any entry is there.
+    UniqueFd CreateNew(const std::string& aName) const;
+
     // The entry at aName as it is (a link is not followed); nullopt when there
     // is none.
     std::optional<TFileIdentity> EntryIdentity(const std::string& aName) const;
@@ -63,6 +76,9 @@ public:
     void Remove(const std::string& aName) const;
     // Gives aFrom the name aTo; refused when aTo is taken.
     void RenameNoReplace(const std::string& aFrom, const std::string& aTo) const;
+    // Gives aFrom the name aTo in one step, replacing a file or a link at
+    // aTo (the link itself); refused when aTo is a folder.
+    void RenameReplace(const std::string& aFrom, const std::string& aTo) const;
 
 private:
     // The folder that holds aName's last component, and that component.

@@ -297,6 +297,13 @@ std::string BuildInfoFile(const TReleaseDescription& aRelease)
     for (std::size_t i = 0; i < aRelease.files.size(); ++i)
         AppendKey(out, "File" + std::to_string(i + 1), aRelease.files[i].sha256);
     out += kLineEnd;
+    out += "[Size]";
+    out += kLineEnd;
+    for (std::size_t i = 0; i < aRelease.files.size(); ++i)
+        AppendKey(out, "File" + std::to_string(i + 1), std::to_string(aRelease.files[i].size));
+    if (aRelease.wizardSize)
+        AppendKey(out, "Downloader", std::to_string(*aRelease.wizardSize));
+    out += kLineEnd;
     out += "[Info]";
     out += kLineEnd;
     AppendKey(out, "Line1", aRelease.title);

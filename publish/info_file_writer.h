@@ -31,6 +31,9 @@ struct TReleaseDescription {
     // key refuses it anywhere else; empty: none.
     std::string infoAddress;
     std::string release;
+    // The wizard's size in bytes ([Size] Downloader), at which wizards stop
+    // its transfer; none: not listed.
+    std::optional<std::uint64_t> wizardSize;
     std::string setup;                // the setup program's name once downloaded (after any ".rename")
     std::string baseUrl;              // [Downloads] Path; trailing "/" are removed
     std::vector<TReleaseFile> files;  // in download order
@@ -74,4 +77,6 @@ std::vector<TReleaseFile> OrderReleaseFiles(std::vector<TReleaseFile> aFiles,
 // dots, an address that is not http(s), a text holding a line break or longer
 // than the wizard reads, a checksum that is not hexadecimal of its length.
 // [Checksum256] is always written; a wizard without a built-in key ignores it.
+// So is [Size] (FileN=bytes of each file, Downloader=bytes of the wizard when
+// given): wizards stop a transfer that goes past it, older ones ignore it.
 std::string BuildInfoFile(const TReleaseDescription& aRelease);

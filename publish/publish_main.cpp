@@ -286,8 +286,10 @@ TReleaseDescription DescribeRelease(const TOptions& aOptions, const std::vector<
         // Two files arriving as NAME are refused when the info file is built.
     }
     TReleaseDescription release = aOptions.release;
-    if (!aOptions.wizardFile.empty())
+    if (!aOptions.wizardFile.empty()) {
         release.wizardSha256 = FileDigestTexts(aOptions.wizardFile, true).sha256;
+        release.wizardSize = std::filesystem::file_size(aOptions.wizardFile);
+    }
     const std::vector<std::string> order =
         aOptions.orderFile.empty() ? aOptions.order : ReadOrderFile(aOptions.orderFile);
     release.files = OrderReleaseFiles(std::move(listing.files), order, release.setup);

@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +51,43 @@ std::string SocketAddressText(const curl_sockaddr& aAddress)
     return text;
 }
 
+std::optional<std::uint64_t> FreeSpaceOf(int aFd)
+{
+    struct statvfs info {};
+    if (::fstatvfs(aFd, &info) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+// "512 bytes", "200.0 MB", "1.1 GB": units of 1024, as the size text of the
+// info file counts them.
+std::string ByteCountText(std::uint64_t aBytes)
+{
+    static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    if (aBytes < 1024)
+        return std::to_string(aBytes) + (aBytes == 1 ? " byte" : " bytes");
+    double value = static_cast<double>(aBytes) / 1024;
+    std::size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(kUnits)) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
+}
+
+// The last component of an address or path, for messages that name the file
+// rather than where it came from.
+std::string ShownFileName(const std::string& aAddress)
+{
+    std::string path = aAddress.substr(0, aAddress.find_first_of("?#"));
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace
 
 struct TDownLoadURL::Connections {
@@ -77,6 +115,9 @@ public:
           mResume(aAction.mResume),
           mDigestWanted(aAction.mDigestWhileWriting),
           mDigestSha256(aAction.mDigestSha256),
+          mByteLimit(aAction.mByteLimit),
+          mExpectedSize(aAction.mExpectedSize),
+          mFreeSpaceProbe(aAction.mFreeSpaceProbe ? aAction.mFreeSpaceProbe : FreeSpaceOf),
           mMulti(aAction.mConnections->multi.get()),
           mEasy(curl_easy_init())
     {
@@ -264,6 +305,31 @@ private:
         mStopped = true;
     }
     void NoteWriteFailure(int aError) { NoteFailure("cannot write " + mFilename + ": " + ErrnoText(aError)); }
+    void NoteOverLimit()
+    {
+        NoteFailure("the server sent more than " + std::to_string(*mByteLimit) + " bytes for "
+                    + ShownFileName(mMessageURL));
+    }
+
+    // Whether the target's file system has room for the bytes still to come,
+    // when their number is known; the target aFd holds aInfo.st_size bytes
+    // now, of which mBase stay.
+    bool RoomFor(int aFd, const struct stat& aInfo)
+    {
+        const std::uint64_t size = std::max(ProgressMax(), mExpectedSize.value_or(0));
+        if (size <= mBase)
+            return true;
+        const std::optional<std::uint64_t> free = mFreeSpaceProbe(aFd);
+        // Blocks past the kept bytes are given back by the truncation.
+        const std::uint64_t held = static_cast<std::uint64_t>(std::max<off_t>(aInfo.st_size, 0));
+        const std::uint64_t freed = held > mBase ? held - mBase : 0;
+        const std::uint64_t needed = size - mBase;
+        if (!free || *free + freed >= needed)
+            return true;
+        NoteFailure("cannot write " + ShownFileName(mMessageURL) + ": it needs " + ByteCountText(needed)
+                    + " and the folder has " + ByteCountText(*free) + " free");
+        return false;
+    }
 
     // curl stops reading at Content-Length, so surplus bytes never reach the
     // file; a body that ended short is a failure here. The checksum is the
@@ -304,6 +370,12 @@ private:
     bool BeginData()
     {
         mBegun = true;
+        // A reply that announces more than may come is refused before its
+        // first byte; one that does not is cut where it goes over.
+        if (mByteLimit && ProgressMax() > *mByteLimit) {
+            NoteOverLimit();
+            return false;
+        }
         if (mResume) {
             mAction.mReplyValidator = mValidator;
             mAction.mResumedAt = mBase;
@@ -331,8 +403,13 @@ private:
         // closed, which held a new 2 GiB file's close for most of a second.
         struct stat info {};
         const auto keep = static_cast<off_t>(mBase);
-        if (::fstat(target.Get(), &info) != 0
-            || (S_ISREG(info.st_mode) && info.st_size > keep && ::ftruncate(target.Get(), keep) != 0)) {
+        if (::fstat(target.Get(), &info) != 0) {
+            NoteWriteFailure(errno);
+            return false;
+        }
+        if (S_ISREG(info.st_mode) && !RoomFor(target.Get(), info))
+            return false;
+        if (S_ISREG(info.st_mode) && info.st_size > keep && ::ftruncate(target.Get(), keep) != 0) {
             NoteWriteFailure(errno);
             return false;
         }
@@ -490,6 +567,10 @@ private:
                 self.mStopped = true;
                 return 0;
             }
+            if (self.mByteLimit && self.mBase + self.mReceived + size > *self.mByteLimit) {
+                self.NoteOverLimit();
+                return 0;
+            }
             if (!self.mTarget->Append(aData, size)) {
                 self.NoteWriteFailure(errno);
                 return 0;
@@ -515,6 +596,9 @@ private:
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> mHeaders{nullptr, &curl_slist_free_all};
     const bool mDigestWanted;
     const bool mDigestSha256;
+    const std::optional<std::uint64_t> mByteLimit;
+    const std::optional<std::uint64_t> mExpectedSize;
+    const TFreeSpaceProbe mFreeSpaceProbe;
     CURLM* const mMulti;  // the action's, kept from one transfer to the next
     CurlEasy mEasy;
     bool mAdded = false;

@@ -146,6 +146,24 @@ public:
     };
     const std::optional<TWrittenFile>& WrittenFile() const { return mWrittenFile; }
 
+    // A body longer than this many bytes (held bytes of a resumed file
+    // included) fails the transfer as soon as it goes over, before the
+    // surplus reaches the file, and so does a reply that announces more; the
+    // reason says "the server sent more than N bytes for NAME". Empty: no
+    // bound. It stays as set for later transfers.
+    void SetByteLimit(std::optional<std::uint64_t> aLimit) { mByteLimit = aLimit; }
+    const std::optional<std::uint64_t>& ByteLimit() const { return mByteLimit; }
+    // The size the file is to have, when the caller knows it. With it, or a
+    // reply that announces its length, a transfer whose target's file system
+    // has less room than the bytes still to come fails before the body is
+    // written ("cannot write NAME: it needs 1.1 GB and the folder has
+    // 200.0 MB free"). Stays as set for later transfers.
+    void SetExpectedSize(std::optional<std::uint64_t> aSize) { mExpectedSize = aSize; }
+    // The room left on the file system of an open file; empty when unknown
+    // (then nothing is refused). Tests replace the real one.
+    using TFreeSpaceProbe = std::function<std::optional<std::uint64_t>(int aFd)>;
+    void SetFreeSpaceProbe(TFreeSpaceProbe aProbe) { mFreeSpaceProbe = std::move(aProbe); }
+
     // Any thread; null outside a transfer.
     std::shared_ptr<TBinding> Binding() const;
     bool HandlesTarget() const { return true; }
@@ -168,6 +186,9 @@ private:
     TDownloadProgressEvent mOnDownloadProgress;
     TTargetOpener mTargetOpener;
     std::chrono::seconds mSilenceLimit = kTransferSilenceBackstop;
+    std::optional<std::uint64_t> mByteLimit;
+    std::optional<std::uint64_t> mExpectedSize;
+    TFreeSpaceProbe mFreeSpaceProbe;
     std::optional<TResumePoint> mResume;
     std::string mReplyValidator;
     std::uint64_t mResumedAt = 0;

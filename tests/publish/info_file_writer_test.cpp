@@ -25,6 +25,7 @@ TReleaseDescription SampleRelease()
     release.wizardVersion = "3.02";
     release.wizardName = "Downloader.exe";
     release.wizardUrl = "http://example.test/wizard/";
+    release.wizardSize = 4096;
     release.setup = "Setup.exe";
     release.baseUrl = "http://example.test/release";
     release.files = {
@@ -56,6 +57,12 @@ TEST(InfoFileWriter, WritesTheExpectedText)
                                  "\r\n"
                                  + std::string(kSampleChecksumSections)
                                  + "\r\n"
+                                   "[Size]\r\n"
+                                   "File1=3\r\n"
+                                   "File2=100\r\n"
+                                   "File3=125829017\r\n"
+                                   "Downloader=4096\r\n"
+                                   "\r\n"
                                    "[Info]\r\n"
                                    "Line1=Sample Suite 5.2\r\n"
                                    "Link=http://example.test/product\r\n"
@@ -79,6 +86,7 @@ TEST(InfoFileWriter, LeavesOutEmptyKeysAndAnAbsentWizard)
         "[General]\r\n\r\n[Downloads]\r\nPath=https://example.test/r\r\nFile1=a.bin\r\n\r\n"
         "[Checksum]\r\nFile1=A9993E364706816ABA3E25717850C26C9CD0D89D\r\n\r\n"
         "[Checksum256]\r\nFile1=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\r\n\r\n"
+        "[Size]\r\nFile1=3\r\n\r\n"
         "[Info]\r\nTotal Files=1\r\nInfo Size=1 file, 3 bytes in all\r\nSize=3\r\n");
 }
 

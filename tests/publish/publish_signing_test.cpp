@@ -95,6 +95,8 @@ TEST_F(PublishSigning, SignsTheInfoFileWithTheWizardsDigestBesideIt)
 
     const TIniReader reader = TIniReader::FromBytes(text);
     EXPECT_EQ(reader.ReadString("General", "DownloaderSHA256", ""), kSha256Hello);
+    EXPECT_EQ(reader.ReadString("Size", "Downloader", ""),
+              std::to_string(fs::file_size(mDir / "downloader-3.02")));
     EXPECT_EQ(reader.ReadString("Checksum256", "File1", ""), kSha256Abc);
     // Where it is published: the release folder, under the -o file's name.
     EXPECT_EQ(reader.ReadString("General", "InfoAddress", ""), "http://example.test/r/info.ini");

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -77,6 +78,13 @@ public:
             mSignatureRefusal = aDetail;
         if (aWhy == TEarlyEnd::SignedInfoRefused)
             mSignedInfoRefusal = aDetail;
+        mEarlyEnd = aDetail;
+    }
+    // The detail of the last early end of any kind; "" for none.
+    std::string EarlyEnd()
+    {
+        std::lock_guard lock(mMutex);
+        return mEarlyEnd;
     }
     // The last reason the info file's signature was refused; "" for none.
     std::string SignatureRefusal()
@@ -105,6 +113,7 @@ private:
     std::vector<std::string> mUnreadableVersions;
     std::string mSignatureRefusal;
     std::string mSignedInfoRefusal;
+    std::string mEarlyEnd;
 };
 
 struct ServedFile {
@@ -197,6 +206,15 @@ protected:
     }
 
     std::filesystem::path Dest() const { return mRoot / "dest"; }
+    // Every entry below the destination (hidden ones too), relative to it, sorted.
+    std::vector<std::string> DestEntries() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(Dest()))
+            names.push_back(entry.path().lexically_relative(Dest()).string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
     struct Launch {
         std::string path;
