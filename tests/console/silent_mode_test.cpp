@@ -299,6 +299,13 @@ const std::string kLongName = "release-disc-image-part-07.bin";  // 30 character
 const std::string kAccented = Repeat("\xC3\xA9", 40) + ".bin";   // 44 characters, 84 bytes
 const std::string kWide = Repeat("\xE6\xBC\xA2", 20) + ".bin";   // 24 characters, 44 cells
 
+// Two cells each, from symbol, emoji and historic blocks: U+2614, U+26A1,
+// U+2B50, U+4DC0, U+1F200, U+1F680, U+1FA70, Tangut U+17000, Kana U+1B000.
+const std::string kNineWide =
+    "\xE2\x98\x94\xE2\x9A\xA1\xE2\xAD\x90\xE4\xB7\x80\xF0\x9F\x88\x80\xF0\x9F\x9A\x80\xF0\x9F\xA9\xB0"
+    "\xF0\x97\x80\x80\xF0\x9B\x80\x80";
+const std::string kFirstTwoWide = "\xE2\x98\x94\xE2\x9A\xA1";
+const std::string kSymbols = kNineWide + kNineWide + kFirstTwoWide + ".bin";  // 24 characters, 44 cells
 // Cells as the C library counts them under a UTF-8 locale: a second opinion
 // on the line's own count.
 int TerminalCells(const std::string& aText)
@@ -348,6 +355,8 @@ const ProgressLineCase kProgressLineCases[] = {
     {"wide_characters_at_eighty", 80, Figures(kWide),
      "3/12 ..." + Repeat("\xE6\xBC\xA2", 11) + ".bin  file 45.20 %  total 12.34 % (00:10:00 left)"},
     {"combining_marks_take_none", 40, Figures(Repeat("e\xCC\x81", 20) + ".bin"),
+    {"symbols_and_emoji_take_two_cells", 80, Figures(kSymbols),
+     "3/12 ..." + kNineWide + kFirstTwoWide + ".bin  file 45.20 %  total 12.34 % (00:10:00 left)"},
      "3/12 ..." + Repeat("e\xCC\x81", 12) + ".bin  total 12.34 %"},
     {"total_percent_not_a_number",
      200,
