@@ -362,7 +362,10 @@ private:
             return true;
         }
         const bool sameVersion = mValidator.empty() || mValidator == mResume->validator;
-        if (RangeStart(mContentRange) != mResume->held || !sameVersion) {
+        curl_off_t length = -1;
+        curl_easy_getinfo(mEasy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        const auto bodyLength = length < 0 ? std::nullopt : std::optional(static_cast<std::uint64_t>(length));
+        if (!IsPartialReplyFrom(mContentRange, mResume->held, bodyLength) || !sameVersion) {
             mAction.mRangeRefused = true;
             mStopped = true;
             return false;
