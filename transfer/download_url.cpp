@@ -117,7 +117,7 @@ public:
         // hostile info file would never end or never answer.
         if (!mIsWeb) {
             mSourcePath = LocalPathOf(mAddress);
-            if (!IsRegularLocalFile(mSourcePath))
+            if (mSourcePath.empty() || !IsRegularLocalFile(mSourcePath))
                 Fail();
         }
         Configure();

@@ -125,7 +125,13 @@ std::string LocalPathOf(const std::string& aFileUrl)
 {
     // "." and ".." are left to the file system, which follows a link before
     // it goes up: curl's lexical removal could name another file.
-    return UrlPart(aFileUrl, CURLUPART_PATH, CURLU_URLDECODE, CURLU_PATH_AS_IS);
+    std::string path = UrlPart(aFileUrl, CURLUPART_PATH, CURLU_URLDECODE, CURLU_PATH_AS_IS);
+    // A control byte is in no name a release needs, and curl's file reader
+    // decodes every one of them.
+    for (const char c : path)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return {};
+    return path;
 }
 
 std::string HostOf(const std::string& aAddress)

@@ -25,7 +25,7 @@ bool IsWebAddress(std::string_view aAddress);
 std::string LocalPathToFileUrl(const std::string& aPath);
 
 // The local path a file:// address names, "." and ".." segments kept; ""
-// when it cannot be read.
+// when it cannot be read or holds a control byte (%00 to %1F, %7F).
 std::string LocalPathOf(const std::string& aFileUrl);
 
 // The host part of an address; "" when it cannot be read.

@@ -1,5 +1,5 @@
-// What a transfer makes of a server's range reply: a reply that is not
-// exactly the rest asked for is no rest.
+// What a transfer makes of a server's range reply and of addresses it must
+// not follow: a reply that is not exactly the rest asked for is no rest.
 #include "tests/transfer/transfer_fixture.h"
 
 namespace {
@@ -74,6 +74,22 @@ TEST_F(StrictReply, TagThatIsNoQuotedStringLeavesTheDate)
         ASSERT_EQ(Run(action, mServer.Url(kPath), nullptr), "") << tag;
         EXPECT_EQ(action.ReplyValidator(), date) << tag;
     }
+}
+
+TEST_F(StrictReply, LocalAddressWithDelIsRefused)
+{
+    // Decoded, each would name a file that is there.
+    WriteFileBytes(mScratch.Path() / "a\177b", "secret");  // octal: DEL, then "b"
+    WriteFileBytes(mScratch.Path() / "a\001b", "secret");
+    for (const char* name : {"a%7Fb", "a%7fb", "a%01b"}) {
+        TDownLoadURL action;
+        EXPECT_NE(Run(action, "file://" + mScratch.Path().string() + "/" + name, nullptr), "") << name;
+        EXPECT_FALSE(std::filesystem::exists(mTarget)) << name;
+    }
+    TDownLoadURL action;
+    WriteFileBytes(mScratch.Path() / "aAb", "fine");
+    EXPECT_EQ(Run(action, "file://" + mScratch.Path().string() + "/a%41b", nullptr), "")
+        << "an encoded letter is no control byte";
 }
 
 }  // namespace

@@ -32,3 +32,11 @@ TEST_P(NormalizeAddressCase, GivesWhatCurlAccepts)
 
 INSTANTIATE_TEST_SUITE_P(Addresses, NormalizeAddressCase, ::testing::ValuesIn(kAddressCases),
                          [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+TEST(LocalPath, ControlBytesNameNoFile)
+{
+    EXPECT_EQ(LocalPathOf("file:///srv/rel/a%20b.cab"), "/srv/rel/a b.cab");
+    for (const char* address : {"file:///srv/a%7Fb", "file:///srv/a%7fb", "file:///srv/a%01b",
+                                "file:///srv/a%1Fb", "file:///srv/a%0Ab"})
+        EXPECT_EQ(LocalPathOf(address), "") << address;
+}
