@@ -279,10 +279,7 @@ void ThreadDownloads::RunDownload()
                     // its entry without a transfer.
                     mDownloadData.SetResult(false);
                     mHost.AttemptFailed(name, 1,
-                                        "refusing file name " + name
-                                            + (HasControlCharacter(name)
-                                                   ? ": it holds a control character"
-                                                   : ": it leads outside the destination folder"));
+                                        "refusing file name " + name + ": " + RefusedNameReason(localName));
                     break;
                 }
                 if (!destination) {

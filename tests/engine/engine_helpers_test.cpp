@@ -147,6 +147,34 @@ TEST(ShownText, BidirectionalControlsAreReplaced)
     }
 }
 
+TEST_F(FolderTest, HiddenNamesAreRefused)
+{
+    const std::string dest = (mDir / "dest").string();
+    struct NameCase {
+        std::string name;
+        const char* reason;  // "" for a name JoinInside takes
+    };
+    const NameCase cases[] = {
+        {"setup.exe.rename", ""},
+        {"v1..2.bin", ""},
+        {"sub/data.cab", ""},
+        {".bashrc", "it names a hidden file or folder"},
+        {".ssh/authorized_keys", "it names a hidden file or folder"},
+        {"sub/.hidden", "it names a hidden file or folder"},
+        {"..", "it leads outside the destination folder"},
+        {"sub/../x", "it leads outside the destination folder"},
+        {"bidi\xE2\x80\xAEnib.exe", "it holds a control character"},
+    };
+    for (const auto& [name, reason] : cases) {
+        EXPECT_EQ(JoinInside(dest, name).has_value(), *reason == '\0') << name;
+        if (*reason != '\0') {
+            EXPECT_EQ(RefusedNameReason(name), reason) << name;
+        }
+    }
+    EXPECT_FALSE(IsPlainFileName(".downloader"));
+    EXPECT_TRUE(IsPlainFileName("downloader.new"));
+}
+
 TEST_F(FolderTest, RenameDownloadedReplacesTheShorterName)
 {
     WriteFileBytes(mDir / "Setup.exe", "old");
