@@ -385,7 +385,12 @@ private:
             const std::string target =
                 mLocation.empty() ? std::string() : ResolveReference(mAddress, mLocation);
             // A web server may send us to another web address, never to a
-            // local file. The handler decides whether this transfer follows.
+            // local file, nor from https to plain http. The handler decides
+            // whether this transfer follows.
+            if (IsWebAddress(target) && LosesTls(mAddress, target)) {
+                NoteFailure(RefusedRedirectText(target));
+                return false;
+            }
             if (IsWebAddress(target) && Notify(0, 0, TURLDownloadStatus::dsRedirecting, target))
                 mFollowTarget = target;
             mStopped = true;

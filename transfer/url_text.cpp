@@ -134,6 +134,16 @@ std::string LocalPathOf(const std::string& aFileUrl)
     return path;
 }
 
+bool LosesTls(std::string_view aFrom, std::string_view aTo)
+{
+    return StartsWithNoCase(aFrom, "https://") && !StartsWithNoCase(aTo, "https://");
+}
+
+std::string RefusedRedirectText(const std::string& aTarget)
+{
+    return "refusing the redirect from https to http: " + aTarget;
+}
+
 std::string HostOf(const std::string& aAddress)
 {
     return UrlPart(aAddress, CURLUPART_HOST, 0);

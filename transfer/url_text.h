@@ -28,6 +28,14 @@ std::string LocalPathToFileUrl(const std::string& aPath);
 // when it cannot be read or holds a control byte (%00 to %1F, %7F).
 std::string LocalPathOf(const std::string& aFileUrl);
 
+// Whether a redirect from aFrom to aTo gives up TLS (https to anything else).
+// Every fetch refuses such a redirect: anyone on the path could read and
+// change what the plain address gives.
+bool LosesTls(std::string_view aFrom, std::string_view aTo);
+
+// The reason a fetch gives for refusing such a redirect to aTarget.
+std::string RefusedRedirectText(const std::string& aTarget);
+
 // The host part of an address; "" when it cannot be read.
 std::string HostOf(const std::string& aAddress);
 

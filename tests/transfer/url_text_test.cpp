@@ -40,3 +40,26 @@ TEST(LocalPath, ControlBytesNameNoFile)
                                 "file:///srv/a%1Fb", "file:///srv/a%0Ab"})
         EXPECT_EQ(LocalPathOf(address), "") << address;
 }
+
+struct RedirectCase {
+    const char* from;
+    const char* to;
+    bool losesTls;
+};
+
+TEST(Redirect, FromHttpsOnlyToHttps)
+{
+    const RedirectCase cases[] = {
+        {"https://h/a.ini", "https://mirror/a.ini", false},
+        {"HTTPS://h/a.ini", "HTTPS://mirror/a.ini", false},
+        {"http://h/a.ini", "http://mirror/a.ini", false},
+        {"http://h/a.ini", "https://h/a.ini", false},
+        {"https://h/a.ini", "http://h/a.ini", true},
+        {"HTTPS://h/a.ini", "Http://h/a.ini", true},
+        {"https://h/a.ini", "", true},  // a target that could not be read
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LosesTls(c.from, c.to), c.losesTls) << c.from << " -> " << c.to;
+    EXPECT_EQ(RefusedRedirectText("http://h/a.ini"),
+              "refusing the redirect from https to http: http://h/a.ini");
+}
