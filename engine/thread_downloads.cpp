@@ -25,6 +25,7 @@
 #include "platform/temp_folder.h"
 #include "platform/text.h"
 #include "transfer/fetch_url_text.h"
+#include "transfer/url_text.h"
 
 namespace fs = std::filesystem;
 
@@ -273,6 +274,12 @@ void ThreadDownloads::RunDownload()
                 const std::string name = mDownloadData.ArchivoDown();
                 const std::string localName = LocalFileName(name);
                 mHost.FileStarted(name, mDownloadData.Number(), mDownloadData.Total());
+                // A server's info file may not have the user's own files copied.
+                if (!IsLocationAllowed(mDownloadData.ArchIniRemoto(), mDownloadData.CarpetaOrigen())) {
+                    mDownloadData.SetResult(false);
+                    mHost.AttemptFailed(name, 1, LocationRefusedText(mDownloadData.CarpetaOrigen()));
+                    break;
+                }
                 const auto target = JoinInside(mDownloadData.CarpetaDestino(), localName);
                 if (!target) {
                     // A name that leads out of the destination folder fails

@@ -13,6 +13,7 @@
 #include "platform/system_helpers.h"
 #include "platform/text.h"
 #include "transfer/fetch_url_text.h"
+#include "transfer/url_text.h"
 
 namespace {
 
@@ -151,6 +152,8 @@ void ThreadDownloads::RunConfiguration()
         const std::string wizardName = mDownloadData.ArchivoDownloader();
         if (!IsPlainFileName(wizardName))
             throw std::runtime_error("refusing wizard name " + wizardName);
+        if (!IsLocationAllowed(address, mDownloadData.CarpetaDownloader()))
+            throw std::runtime_error(LocationRefusedText(mDownloadData.CarpetaDownloader()));
         action.SetURL(mDownloadData.CarpetaDownloader() + "/" + wizardName);
         action.SetFilename(GetTempFolder(kTempSubFolder) + wizardName);
         action.ExecuteTarget();

@@ -144,6 +144,17 @@ std::string RefusedRedirectText(const std::string& aTarget)
     return "refusing the redirect from https to http: " + aTarget;
 }
 
+bool IsLocationAllowed(std::string_view aInfoAddress, std::string_view aLocation)
+{
+    return !IsWebAddress(NormalizeAddress(aInfoAddress)) || IsWebAddress(NormalizeAddress(aLocation));
+}
+
+std::string LocationRefusedText(std::string_view aLocation)
+{
+    return "refusing location " + TrimControl(aLocation)
+           + ": an info file from the web may name only web addresses";
+}
+
 std::string HostOf(const std::string& aAddress)
 {
     return UrlPart(aAddress, CURLUPART_HOST, 0);

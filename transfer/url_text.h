@@ -36,6 +36,15 @@ bool LosesTls(std::string_view aFrom, std::string_view aTo);
 // The reason a fetch gives for refusing such a redirect to aTarget.
 std::string RefusedRedirectText(const std::string& aTarget);
 
+// Whether an info file read from aInfoAddress may name aLocation as a place
+// to fetch files from: one that came from the web names web addresses only,
+// so that no server can have the user's own files copied; a local one may
+// name local folders too.
+bool IsLocationAllowed(std::string_view aInfoAddress, std::string_view aLocation);
+
+// The reason given for a location IsLocationAllowed refuses.
+std::string LocationRefusedText(std::string_view aLocation);
+
 // The host part of an address; "" when it cannot be read.
 std::string HostOf(const std::string& aAddress);
 

@@ -63,3 +63,37 @@ TEST(Redirect, FromHttpsOnlyToHttps)
     EXPECT_EQ(RefusedRedirectText("http://h/a.ini"),
               "refusing the redirect from https to http: http://h/a.ini");
 }
+
+struct LocationCase {
+    const char* name;
+    const char* infoAddress;
+    const char* location;
+    bool allowed;
+};
+
+void PrintTo(const LocationCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
+
+const LocationCase kLocationCases[] = {
+    {"web_names_web", "https://h/rel/info.ini", "https://h/rel", true},
+    {"web_names_other_web", "http://h/info.ini", " HTTP://cdn/rel ", true},
+    {"web_names_a_path", "https://h/rel/info.ini", "/home/user/.ssh", false},
+    {"web_names_a_file_address", "http://h/info.ini", "file:///home/user", false},
+    {"web_names_a_relative_path", "http://h/info.ini", "rel", false},
+    {"web_names_nothing", "http://h/info.ini", " ", false},
+    {"path_names_a_path", "/srv/rel/info.ini", "/srv/rel", true},
+    {"file_address_names_a_path", "file:///srv/rel/info.ini", "/srv/rel", true},
+    {"path_names_web", "/srv/rel/info.ini", "https://h/rel", true},
+};
+
+class LocationRule : public ::testing::TestWithParam<LocationCase> {};
+
+TEST_P(LocationRule, RemoteInfoFileNamesOnlyWebLocations)
+{
+    EXPECT_EQ(IsLocationAllowed(GetParam().infoAddress, GetParam().location), GetParam().allowed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Locations, LocationRule, ::testing::ValuesIn(kLocationCases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
