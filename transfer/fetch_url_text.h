@@ -17,8 +17,9 @@ enum class TFetchResult : int {
 // aText is emptied, then receives at most aBufferSize bytes of the body,
 // unchanged; the rest of the body is not read. The HTTP status is not looked
 // at: an error page's body comes back with Ok. Redirects are followed (up to
-// 5, http and https only, never from https to http). aConnectTimeoutMs > 0 limits the connect; aWaitMs
-// > 0 pauses once the reply's headers have arrived, before the body is read.
+// 5, http and https only, never from https to http). aConnectTimeoutMs > 0
+// limits the connect; aWaitMs > 0 pauses once the reply's headers have
+// arrived, before the body is read.
 // A reply that sends nothing for 60 s fails, so a hung server cannot block
 // the caller for good.
 // aAbort, when given, is polled about once a second: true ends the fetch as
