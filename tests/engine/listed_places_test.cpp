@@ -107,6 +107,8 @@ TEST_F(ListedPlaces, InfoFileFromTheWebNamesNoLocalWizard)
     ServeInfo("[General]\nVersion=" + NewerVersion() + "\nDownloader=downloader-new\nPath="
               + wizard.parent_path().string() + "\n[Info]\nLine1=Title\n");
     Run(TWebOperation::twoConfiguration);
+    EXPECT_TRUE(mData.Result()) << "the release goes on, as after a failed self-update";
+    EXPECT_EQ(mData.Line1(), "Title");
     EXPECT_FALSE(mData.Restart());
     EXPECT_FALSE(fs::exists(mRoot / "runtime" / "Downloader" / "downloader-new"));
 }
