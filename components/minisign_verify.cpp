@@ -32,10 +32,33 @@ bool SodiumReady()
     return ready;
 }
 
+bool IsBase64Digit(char aChar)
+{
+    return (aChar >= 'A' && aChar <= 'Z') || (aChar >= 'a' && aChar <= 'z') || (aChar >= '0' && aChar <= '9')
+           || aChar == '+' || aChar == '/';
+}
+
+// Whether aText has the one shape base64 gives aSize bytes: its length, the
+// 64 digits only and exactly the padding that length needs. libsodium reads
+// more than that (Debian 12's takes every byte from 0x80 up for "/"), and a
+// signature whose text can change without changing what it says is no
+// signature to show or keep.
+bool HasBase64Shape(std::string_view aText, std::size_t aSize)
+{
+    const std::size_t padding = (3 - aSize % 3) % 3;
+    if (aText.size() != (aSize + 2) / 3 * 4)
+        return false;
+    const std::size_t digits = aText.size() - padding;
+    for (std::size_t i = 0; i < aText.size(); ++i)
+        if (i < digits ? !IsBase64Digit(aText[i]) : aText[i] != '=')
+            return false;
+    return true;
+}
+
 // Strict base64 (padding required, no blanks inside) of exactly aSize bytes.
 bool DecodeExactly(std::string_view aText, std::uint8_t* aOut, std::size_t aSize)
 {
-    if (aText.empty())
+    if (aText.empty() || !HasBase64Shape(aText, aSize))
         return false;
     // One byte more than wanted, so that a longer text is told apart from a
     // text of exactly the right length.

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "console/terminal_cells.h"
 #include "engine/progress_figures.h"
 #include "platform/text.h"
 
@@ -29,63 +30,10 @@ enum TLinePart : unsigned {
 // Least useful first.
 constexpr std::array kDropOrder{lpFileLeft, lpBar, lpFilePercent, lpTotalLeft, lpCount};
 
-bool IsContinuationByte(char aByte)
-{
-    return (static_cast<unsigned char>(aByte) & 0xC0) == 0x80;
-}
-
-struct TCodeRange {
-    char32_t first;
-    char32_t last;
-};
-
-// Characters a terminal draws in two cells: the East Asian wide and
-// full-width blocks and the emoji that terminals draw wide.
-constexpr TCodeRange kWideRanges[] = {
-    {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x2E80, 0x303E},   {0x3041, 0x33FF},
-    {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xA960, 0xA97F},   {0xAC00, 0xD7A3},
-    {0xF900, 0xFAFF},   {0xFE10, 0xFE19},   {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},
-    {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
-};
-
-// Characters drawn on the cell before them: combining marks, zero-width
-// spaces and joiners, variation selectors.
-constexpr TCodeRange kZeroWidthRanges[] = {
-    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A},
-    {0x064B, 0x065F}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
-    {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F},
-};
-
-template <std::size_t N> bool InRanges(char32_t aCode, const TCodeRange (&aRanges)[N])
-{
-    return std::any_of(std::begin(aRanges), std::end(aRanges), [aCode](const TCodeRange& aRange) {
-        return aCode >= aRange.first && aCode <= aRange.last;
-    });
-}
-
-// The terminal cells of the character that starts at aText[aAt] (valid
-// UTF-8, no control characters).
-std::size_t CellsAt(std::string_view aText, std::size_t aAt)
-{
-    const auto lead = static_cast<unsigned char>(aText[aAt]);
-    if (lead < 0x80)
-        return 1;
-    char32_t code = lead >= 0xF0 ? lead & 0x07 : lead >= 0xE0 ? lead & 0x0F : lead & 0x1F;
-    for (std::size_t i = aAt + 1; i < aText.size() && IsContinuationByte(aText[i]); ++i)
-        code = (code << 6) | (static_cast<unsigned char>(aText[i]) & 0x3F);
-    if (InRanges(code, kZeroWidthRanges))
-        return 0;
-    return InRanges(code, kWideRanges) ? 2 : 1;
-}
-
 // Terminal cells, not bytes or characters.
 std::size_t Columns(std::string_view aText)
 {
-    std::size_t cells = 0;
-    for (std::size_t i = 0; i < aText.size(); ++i)
-        if (!IsContinuationByte(aText[i]))
-            cells += CellsAt(aText, i);
-    return cells;
+    return TextCells(aText);
 }
 
 // The last characters of aName, with "..." in front when cut, in at most

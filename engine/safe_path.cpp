@@ -39,11 +39,22 @@ bool HasLinkOnTheWay(const std::string& aFolder, const fs::path& aName)
     return false;
 }
 
+// The destination may be the home folder itself, where ".bashrc" or
+// ".ssh/authorized_keys" would be the user's own configuration; no release
+// needs a hidden file or folder. "." and ".." start with a dot too.
+bool HasHiddenComponent(const fs::path& aName)
+{
+    for (const auto& part : aName)
+        if (part.native().starts_with('.'))
+            return true;
+    return false;
+}
+
 }  // namespace
 
 bool IsPlainFileName(const std::string& aName)
 {
-    return !aName.empty() && aName != "." && aName != ".." && aName.find('/') == std::string::npos
+    return !aName.empty() && !aName.starts_with('.') && aName.find('/') == std::string::npos
            && !HasControlCharacter(aName);
 }
 
@@ -54,9 +65,8 @@ std::optional<std::string> JoinInside(const std::string& aFolder, const std::str
     if (aName.empty() || aName.front() == '/' || HasControlCharacter(aName))
         return std::nullopt;
     const fs::path name(aName);
-    for (const auto& part : name)
-        if (part == "." || part == "..")
-            return std::nullopt;
+    if (HasHiddenComponent(name))
+        return std::nullopt;
 
     std::string joined = aFolder;
     if (joined.empty() || joined.back() != '/')
@@ -86,4 +96,15 @@ std::string LocalFileName(const std::string& aListedName)
         if (c == '\\')
             c = '/';
     return name;
+}
+
+std::string RefusedNameReason(const std::string& aName)
+{
+    if (HasControlCharacter(aName))
+        return "it holds a control character";
+    const fs::path name(aName);
+    for (const auto& part : name)
+        if (part != "." && part != ".." && part.native().starts_with('.'))
+            return "it names a hidden file or folder";
+    return "it leads outside the destination folder";
 }

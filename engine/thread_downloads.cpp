@@ -28,6 +28,7 @@
 #include "platform/temp_folder.h"
 #include "platform/text.h"
 #include "transfer/fetch_url_text.h"
+#include "transfer/url_text.h"
 
 namespace fs = std::filesystem;
 
@@ -388,16 +389,19 @@ void ThreadDownloads::RunDownload()
                 const std::string name = mDownloadData.ArchivoDown();
                 const std::string localName = LocalFileName(name);
                 mHost.FileStarted(name, mDownloadData.Number(), mDownloadData.Total());
+                // A server's info file may not have the user's own files copied.
+                if (!IsLocationAllowed(mDownloadData.ArchIniRemoto(), mDownloadData.CarpetaOrigen())) {
+                    mDownloadData.SetResult(false);
+                    mHost.AttemptFailed(name, 1, LocationRefusedText(mDownloadData.CarpetaOrigen()));
+                    break;
+                }
                 const auto target = JoinInside(mDownloadData.CarpetaDestino(), localName);
                 if (!target) {
                     // A name that leads out of the destination folder fails
                     // its entry without a transfer.
                     mDownloadData.SetResult(false);
                     mHost.AttemptFailed(name, 1,
-                                        "refusing file name " + name
-                                            + (HasControlCharacter(name)
-                                                   ? ": it holds a control character"
-                                                   : ": it leads outside the destination folder"));
+                                        "refusing file name " + name + ": " + RefusedNameReason(localName));
                     break;
                 }
                 if (!destination) {

@@ -19,6 +19,7 @@
 #include "platform/system_helpers.h"
 #include "platform/text.h"
 #include "transfer/fetch_url_text.h"
+#include "transfer/url_text.h"
 
 namespace fs = std::filesystem;
 
@@ -171,14 +172,18 @@ void ThreadDownloads::RunConfiguration()
         if (!IsPlainFileName(wizardName))
             throw std::runtime_error("refusing wizard name " + wizardName);
         const std::string wizardAddress = mDownloadData.CarpetaDownloader() + "/" + wizardName;
-        // Unsigned, a program fetched over plain http is whatever anyone on
-        // the path made it; not fetched, the release goes on as after a
-        // failed self-update.
-        if (mEnvironment.publicKey.empty() && !UnsignedUpdateAllowed(address, wizardAddress)) {
-            mDownloadData.SetUpdateRefused("newer wizard " + wizardName
-                                           + " not fetched: a wizard without a signing key starts a newer one"
-                                             " only when it and the info file come over https or from local"
-                                             " files");
+        // Not fetched, the release goes on as after a failed self-update: a
+        // web info file may not pick a program of this machine, and unsigned,
+        // a program fetched over plain http is whatever anyone on the path
+        // made it.
+        std::string refusal;
+        if (!IsLocationAllowed(address, mDownloadData.CarpetaDownloader()))
+            refusal = LocationRefusedText(mDownloadData.CarpetaDownloader());
+        else if (mEnvironment.publicKey.empty() && !UnsignedUpdateAllowed(address, wizardAddress))
+            refusal = "a wizard without a signing key starts a newer one only when it and the info file come"
+                      " over https or from local files";
+        if (!refusal.empty()) {
+            mDownloadData.SetUpdateRefused("newer wizard " + wizardName + " not fetched: " + refusal);
             PauseAfterConfiguration();
             return;
         }

@@ -14,16 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The address and the transfer's error come from the server's side; the
-// terminal and the window get them without control characters.
-std::string Visible(std::string aText)
-{
-    for (char& c : aText)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    return aText;
-}
-
 // The local copy through the private folder's descriptor when it lies
 // there, as it does after a configuration; else by its name.
 TIniReader ReadInfoCopy(const TFolderHandle* aFolder, const std::string& aLocal)
@@ -61,8 +51,10 @@ bool ThreadDownloads::FetchInfoSignature(TDownLoadURL& aAction, const std::strin
         aAction.SetTargetOpener(nullptr);
         return true;
     } catch (const std::exception& error) {
-        mHost.OperationEndedEarly(TEarlyEnd::InfoSignatureRefused,
-                                  Visible("cannot fetch " + TrimControl(address) + ": " + error.what()));
+        mHost.OperationEndedEarly(
+            TEarlyEnd::InfoSignatureRefused,
+            // The address and the error come from the server's side.
+            PrintableText("cannot fetch " + TrimControl(address) + ": " + error.what()));
         return false;
     }
 }

@@ -148,6 +148,16 @@ std::string AnsiToUtf8(std::string_view aBytes)
 
 namespace {
 
+// The bidirectional controls: marks (U+200E, U+200F), embeddings and
+// overrides (U+202A to U+202E) and isolates (U+2066 to U+2069). A terminal
+// obeys them, so a name can show its letters in another order than they are.
+bool IsBidiControl(unsigned char aSecond, unsigned char aThird)
+{
+    if (aSecond == 0x80)
+        return aThird == 0x8E || aThird == 0x8F || (aThird >= 0xAA && aThird <= 0xAE);
+    return aSecond == 0x81 && aThird >= 0xA6 && aThird <= 0xA9;
+}
+
 // The length of the control character at aText[aAt] of UTF-8 text, or 0.
 std::size_t ControlLength(std::string_view aText, std::size_t aAt)
 {
@@ -156,6 +166,10 @@ std::size_t ControlLength(std::string_view aText, std::size_t aAt)
         return 1;
     if (byte == 0xC2 && aAt + 1 < aText.size() && static_cast<unsigned char>(aText[aAt + 1]) < 0xA0)
         return 2;
+    if (byte == 0xE2 && aAt + 2 < aText.size()
+        && IsBidiControl(static_cast<unsigned char>(aText[aAt + 1]),
+                         static_cast<unsigned char>(aText[aAt + 2])))
+        return 3;
     return 0;
 }
 

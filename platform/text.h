@@ -31,9 +31,10 @@ bool StartsWithNoCase(std::string_view aText, std::string_view aLowerPrefix);
 // Returns UTF-8.
 std::string AnsiToUtf8(std::string_view aBytes);
 
-// Control characters: C0 (below 0x20), DEL and C1 (U+0080 to U+009F, two
-// bytes in UTF-8), read the way AnsiToUtf8 reads the bytes. Any of them can
-// move a terminal's cursor or start an escape sequence.
+// Control characters: C0 (below 0x20), DEL, C1 (U+0080 to U+009F, two bytes
+// in UTF-8) and the bidirectional controls (U+200E, U+200F, U+202A to U+202E,
+// U+2066 to U+2069), read the way AnsiToUtf8 reads the bytes. Any of them can
+// move a terminal's cursor, start an escape sequence or turn text around.
 bool HasControlCharacter(std::string_view aBytes);
 
 // aBytes as UTF-8 (AnsiToUtf8) with every control character as "?": fit for

@@ -134,6 +134,8 @@ std::optional<std::string> RefusalOfFileName(std::string_view aName)
     // above, the whole name is the one component.
     if (aName == "." || aName == ".." || aName == ".rename")
         return "the name is \"" + std::string(aName) + "\"";
+    if (aName.front() == '.')
+        return "the name starts with \".\", and the wizard refuses hidden files";
     // The wizard would have to move these to "." or "..", which it cannot.
     if (const std::string arrival = ArrivalName(aName); arrival == "." || arrival == "..")
         return "the name would arrive as \"" + arrival + "\"";

@@ -20,6 +20,12 @@ TFolderListing ListReleaseFolder(const std::string& aFolder, const std::vector<s
         const std::string name = entry.path().filename().string();
         if (std::find(aSkip.begin(), aSkip.end(), name) != aSkip.end())
             continue;
+        // The wizard refuses hidden names (".DS_Store", ".git"): listed, one
+        // would fail the whole release.
+        if (name.starts_with('.')) {
+            listing.notes.push_back("not listed: " + name + " (a hidden file)");
+            continue;
+        }
         // symlink_status: a link is judged as a link, never by its target.
         const fs::file_status status = entry.symlink_status(error);
         if (error)

@@ -158,7 +158,7 @@ public:
         // hostile info file would never end or never answer.
         if (!mIsWeb) {
             mSourcePath = LocalPathOf(mAddress);
-            if (!IsRegularLocalFile(mSourcePath))
+            if (mSourcePath.empty() || !IsRegularLocalFile(mSourcePath))
                 Fail();
         }
         Configure();
@@ -439,7 +439,10 @@ private:
             return true;
         }
         const bool sameVersion = mValidator.empty() || mValidator == mResume->validator;
-        if (RangeStart(mContentRange) != mResume->held || !sameVersion) {
+        curl_off_t length = -1;
+        curl_easy_getinfo(mEasy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        const auto bodyLength = length < 0 ? std::nullopt : std::optional(static_cast<std::uint64_t>(length));
+        if (!IsPartialReplyFrom(mContentRange, mResume->held, bodyLength) || !sameVersion) {
             mAction.mRangeRefused = true;
             mStopped = true;
             return false;
@@ -459,7 +462,12 @@ private:
             const std::string target =
                 mLocation.empty() ? std::string() : ResolveReference(mAddress, mLocation);
             // A web server may send us to another web address, never to a
-            // local file. The handler decides whether this transfer follows.
+            // local file, nor from https to plain http. The handler decides
+            // whether this transfer follows.
+            if (IsWebAddress(target) && LosesTls(mAddress, target)) {
+                NoteFailure(RefusedRedirectText(target));
+                return false;
+            }
             if (IsWebAddress(target) && Notify(0, 0, TURLDownloadStatus::dsRedirecting, target))
                 mFollowTarget = target;
             mStopped = true;

@@ -25,9 +25,11 @@ struct FetchState {
     std::size_t limit = 0;
     int waitMs = 0;
     bool locationSeen = false;  // in the current header block
+    std::string location;       // its value
     bool opened = false;        // the final reply's headers have arrived
     bool full = false;          // we stopped reading on purpose
     bool failed = false;
+    bool redirectRefused = false;  // from https to http
 };
 
 bool HasValue(std::string_view aHeader)
@@ -45,13 +47,34 @@ std::size_t OnHeader(char* aBuffer, std::size_t aSize, std::size_t aCount, void*
         return size;  // trailers
     if (StartsWithNoCase(line, "http/")) {
         state.locationSeen = false;
+        state.location.clear();
     } else if (StartsWithNoCase(line, "location:")) {
         state.locationSeen = HasValue(line);
+        try {
+            state.location = TrimControl(line.substr(9));
+        } catch (...) {
+            return 0;
+        }
     } else if (line == "\r\n" || line == "\n") {
         long status = 0;
         curl_easy_getinfo(state.easy, CURLINFO_RESPONSE_CODE, &status);
         // Interim replies and redirects that curl follows are not the reply.
         const bool followed = status >= 300 && status < 400 && state.locationSeen;
+        if (followed) {
+            char* from = nullptr;
+            curl_easy_getinfo(state.easy, CURLINFO_EFFECTIVE_URL, &from);
+            // From https, a target that cannot be read is refused too.
+            std::string to;
+            try {
+                to = from ? ResolveReference(from, state.location) : "";
+            } catch (...) {
+                return 0;
+            }
+            if (from && LosesTls(from, to)) {
+                state.redirectRefused = true;
+                return 0;  // curl ends the transfer before it follows
+            }
+        }
         if (status >= 200 && !followed) {
             state.opened = true;
             if (state.waitMs > 0)
@@ -104,7 +127,10 @@ TFetchResult FetchURLText(const std::string& aURL, std::string& aText, std::size
     const std::string address = NormalizeAddress(aURL);
     curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // The header callback refuses each step from https to http; from an
+    // https start curl itself then follows nothing but https.
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR,
+                     StartsWithNoCase(address, "https://") ? "https" : "http,https");
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
     SetCommonOptions(handle);
@@ -127,5 +153,7 @@ TFetchResult FetchURLText(const std::string& aURL, std::string& aText, std::size
     if (state.full || (result == CURLE_OK && !state.failed))
         return TFetchResult::Ok;
     aText.clear();
+    if (state.redirectRefused)
+        return TFetchResult::RedirectRefused;
     return state.opened || state.failed ? TFetchResult::ReadFailed : TFetchResult::OpenFailed;
 }

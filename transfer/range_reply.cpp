@@ -2,6 +2,50 @@
 
 #include "platform/text.h"
 
+namespace {
+
+// An entity tag as RFC 9110 writes it: a quoted string of visible bytes
+// (obs-text included) without a quote inside.
+bool IsQuotedTag(std::string_view aTag)
+{
+    if (aTag.size() < 2 || aTag.front() != '"' || aTag.back() != '"')
+        return false;
+    for (const char c : aTag.substr(1, aTag.size() - 2)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == '"' || byte == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+// The decimal number that aText starts with, removed from aText; nothing
+// when there is no digit or the number does not fit 64 bits.
+std::optional<std::uint64_t> TakeNumber(std::string_view& aText)
+{
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (; digits < aText.size() && aText[digits] >= '0' && aText[digits] <= '9'; ++digits) {
+        const auto digit = static_cast<std::uint64_t>(aText[digits] - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    if (digits == 0)
+        return std::nullopt;
+    aText.remove_prefix(digits);
+    return value;
+}
+
+bool TakeChar(std::string_view& aText, char aChar)
+{
+    if (aText.empty() || aText.front() != aChar)
+        return false;
+    aText.remove_prefix(1);
+    return true;
+}
+
+}  // namespace
+
 bool IsUsableValidator(std::string_view aText)
 {
     constexpr std::size_t kMaxValidator = 512;
@@ -15,26 +59,46 @@ bool IsUsableValidator(std::string_view aText)
 
 std::string RangeValidator(std::string_view aEtag, std::string_view aLastModified)
 {
-    if (!aEtag.empty())
-        return StartsWithNoCase(aEtag, "w/") || !IsUsableValidator(aEtag) ? "" : std::string(aEtag);
+    if (StartsWithNoCase(aEtag, "w/"))
+        return "";  // a weak tag may not guard a range, and it rules out the date
+    if (IsQuotedTag(aEtag))
+        return IsUsableValidator(aEtag) ? std::string(aEtag) : "";
     return IsUsableValidator(aLastModified) ? std::string(aLastModified) : "";
 }
 
-std::optional<std::uint64_t> RangeStart(std::string_view aContentRange)
+std::optional<TContentRange> ParseContentRange(std::string_view aContentRange)
 {
     constexpr std::string_view kUnit = "bytes ";
     if (!StartsWithNoCase(aContentRange, kUnit))
         return std::nullopt;
-    const std::string_view rest = aContentRange.substr(kUnit.size());
-    const auto dash = rest.find('-');
-    const auto slash = rest.find('/');
-    if (dash == 0 || dash == std::string_view::npos || slash == std::string_view::npos || slash < dash)
+    std::string_view rest = aContentRange.substr(kUnit.size());
+    TContentRange range;
+    const auto first = TakeNumber(rest);
+    if (!first || !TakeChar(rest, '-'))
         return std::nullopt;
-    std::uint64_t value = 0;
-    for (const char c : rest.substr(0, dash)) {
-        if (c < '0' || c > '9' || value > (UINT64_MAX - 9) / 10)
+    const auto last = TakeNumber(rest);
+    if (!last || !TakeChar(rest, '/'))
+        return std::nullopt;
+    range.first = *first;
+    range.last = *last;
+    if (rest != "*") {
+        range.total = TakeNumber(rest);
+        if (!range.total || !rest.empty())
             return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
     }
-    return value;
+    if (range.first > range.last || (range.total && range.last >= *range.total))
+        return std::nullopt;
+    return range;
+}
+
+bool IsPartialReplyFrom(std::string_view aContentRange, std::uint64_t aStart,
+                        std::optional<std::uint64_t> aBodyLength)
+{
+    const auto range = ParseContentRange(aContentRange);
+    if (!range || range->first != aStart)
+        return false;
+    if (range->total && range->last != *range->total - 1)
+        return false;
+    // Compared without adding 1, which would wrap at LAST = 2^64 - 1.
+    return !aBodyLength || (*aBodyLength > 0 && range->last - range->first == *aBodyLength - 1);
 }

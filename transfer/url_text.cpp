@@ -125,7 +125,34 @@ std::string LocalPathOf(const std::string& aFileUrl)
 {
     // "." and ".." are left to the file system, which follows a link before
     // it goes up: curl's lexical removal could name another file.
-    return UrlPart(aFileUrl, CURLUPART_PATH, CURLU_URLDECODE, CURLU_PATH_AS_IS);
+    std::string path = UrlPart(aFileUrl, CURLUPART_PATH, CURLU_URLDECODE, CURLU_PATH_AS_IS);
+    // A control byte is in no name a release needs, and curl's file reader
+    // decodes every one of them.
+    for (const char c : path)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return {};
+    return path;
+}
+
+bool LosesTls(std::string_view aFrom, std::string_view aTo)
+{
+    return StartsWithNoCase(aFrom, "https://") && !StartsWithNoCase(aTo, "https://");
+}
+
+std::string RefusedRedirectText(const std::string& aTarget)
+{
+    return "refusing the redirect from https to http: " + aTarget;
+}
+
+bool IsLocationAllowed(std::string_view aInfoAddress, std::string_view aLocation)
+{
+    return !IsWebAddress(NormalizeAddress(aInfoAddress)) || IsWebAddress(NormalizeAddress(aLocation));
+}
+
+std::string LocationRefusedText(std::string_view aLocation)
+{
+    return "refusing location " + TrimControl(aLocation)
+           + ": an info file from the web may name only web addresses";
 }
 
 std::string HostOf(const std::string& aAddress)

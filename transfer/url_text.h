@@ -25,8 +25,25 @@ bool IsWebAddress(std::string_view aAddress);
 std::string LocalPathToFileUrl(const std::string& aPath);
 
 // The local path a file:// address names, "." and ".." segments kept; ""
-// when it cannot be read.
+// when it cannot be read or holds a control byte (%00 to %1F, %7F).
 std::string LocalPathOf(const std::string& aFileUrl);
+
+// Whether a redirect from aFrom to aTo gives up TLS (https to anything else).
+// Every fetch refuses such a redirect: anyone on the path could read and
+// change what the plain address gives.
+bool LosesTls(std::string_view aFrom, std::string_view aTo);
+
+// The reason a fetch gives for refusing such a redirect to aTarget.
+std::string RefusedRedirectText(const std::string& aTarget);
+
+// Whether an info file read from aInfoAddress may name aLocation as a place
+// to fetch files from: one that came from the web names web addresses only,
+// so that no server can have the user's own files copied; a local one may
+// name local folders too.
+bool IsLocationAllowed(std::string_view aInfoAddress, std::string_view aLocation);
+
+// The reason given for a location IsLocationAllowed refuses.
+std::string LocationRefusedText(std::string_view aLocation);
 
 // The host part of an address; "" when it cannot be read.
 std::string HostOf(const std::string& aAddress);

@@ -294,4 +294,110 @@ TEST_P(MinisignRefusals, UnsignedPartsMayChangeAsTheToolAllows)
 INSTANTIATE_TEST_SUITE_P(Forms, MinisignRefusals, ::testing::Bool(),
                          [](const auto& aInfo) { return aInfo.param ? "legacy" : "prehashed"; });
 
+// ---- The base64 text itself ------------------------------------------------------
+// A signature's text must have one spelling only: an edit that decodes to the
+// same bytes (a byte libsodium reads as a digit, a padding bit) would let its
+// text change without changing what it says.
+
+constexpr std::string_view kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The same line with its last digit's unused low bits set: the bytes stay.
+std::string WithPaddingBits(std::string aLine)
+{
+    const auto last = aLine.find_last_not_of('=');
+    const auto digit = kDigits.find(aLine.at(last));
+    aLine[last] = kDigits.at(digit | 1);
+    return aLine;
+}
+
+struct Base64Case {
+    const char* name;
+    std::function<std::string(const std::string&)> edit;  // of a base64 line that holds a "/"
+    // The key line has no padding (42 bytes), and blanks around it are allowed.
+    bool keyToo;
+};
+
+void PrintTo(const Base64Case& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
+
+std::function<std::string(const std::string&)> SlashBecomes(char aByte)
+{
+    return [aByte](std::string aLine) {
+        aLine.at(aLine.find('/')) = aByte;
+        return aLine;
+    };
+}
+
+const Base64Case kBase64Cases[] = {
+    {"slash_as_0x80", SlashBecomes('\x80'), true},
+    {"slash_as_0xAF", SlashBecomes('\xAF'), true},
+    {"slash_as_0xFF", SlashBecomes('\xFF'), true},
+    {"padding_bits_set", WithPaddingBits, false},
+    {"padding_missing", [](const std::string& aLine) { return aLine.substr(0, aLine.find('=')); }, false},
+    {"padding_doubled", [](const std::string& aLine) { return aLine + "="; }, true},
+    {"padding_inside", [](std::string aLine) { return aLine.replace(4, 1, "="); }, true},
+    {"url_safe_digit", [](std::string aLine) { return aLine.replace(aLine.find('/'), 1, "_"); }, true},
+    {"trailing_space", [](const std::string& aLine) { return aLine + " "; }, false},
+    {"trailing_tab", [](const std::string& aLine) { return aLine + "\t"; }, false},
+    {"carriage_return_twice", [](const std::string& aLine) { return aLine + "\r\r"; }, false},
+    {"line_break_inside", [](std::string aLine) { return aLine.insert(40, "\n"); }, true},
+    {"nul_inside", [](std::string aLine) { return aLine.insert(40, 1, '\0'); }, true},
+};
+
+class MinisignBase64 : public MinisignInterop, public ::testing::WithParamInterface<Base64Case> {
+protected:
+    struct Signed {
+        std::string message;
+        std::vector<std::string> lines;
+    };
+
+    // A genuine signature whose two base64 lines both hold a "/". Ed25519 is
+    // deterministic, so each try signs another message; either line lacks a
+    // "/" about one time in four.
+    static Signed SignatureWithSlashes()
+    {
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            const std::string message = kInfo + "; try " + std::to_string(attempt) + "\n";
+            auto lines = Lines(Sign(*sOurs, message, false));
+            if (lines.at(1).find('/') != std::string::npos && lines.at(3).find('/') != std::string::npos)
+                return {message, lines};
+        }
+        throw std::runtime_error("no signature with a \"/\" in 200 signings");
+    }
+};
+
+TEST_P(MinisignBase64, EditedSignatureTextIsNoSignature)
+{
+    const auto [message, lines] = SignatureWithSlashes();
+    ASSERT_EQ(VerifyMinisign(Key(*sOurs), JoinLines(lines), message), TSignatureCheck::kValid);
+    for (const std::size_t line : {1u, 3u}) {
+        auto edited = lines;
+        edited[line] = GetParam().edit(lines[line]);
+        ASSERT_NE(edited[line], lines[line]);
+        EXPECT_EQ(VerifyMinisign(Key(*sOurs), JoinLines(edited), message), TSignatureCheck::kMalformed)
+            << "line " << line << ": " << edited[line];
+        EXPECT_EQ(VerifyMinisign(Key(*sOurs), JoinLines(edited, "\r\n"), message),
+                  TSignatureCheck::kMalformed)
+            << "line " << line << ": " << edited[line];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Edits, MinisignBase64, ::testing::ValuesIn(kBase64Cases),
+                         [](const auto& aInfo) { return std::string(aInfo.param.name); });
+
+TEST(MinisignKeyText, EditedKeyLineIsNoKey)
+{
+    // A key of 0xFF bytes spells "////" in base64.
+    const std::string blob = "Ed" + std::string(8, '\x11') + std::string(32, '\xFF');
+    const std::string line = Base64Encode(blob);
+    ASSERT_TRUE(ParseMinisignPublicKey(line).has_value());
+    for (const Base64Case& edit : kBase64Cases) {
+        if (edit.keyToo) {
+            EXPECT_FALSE(ParseMinisignPublicKey(edit.edit(line)).has_value()) << edit.name;
+        }
+    }
+}
+
 }  // namespace

@@ -205,7 +205,7 @@ TEST_F(SilentMode, ServerTextNeverReachesTheTerminalRaw)
     std::string hostile = ReleaseInfo({{"good.bin", std::string(1000, 'g')}});
     hostile.insert(hostile.find("[Checksum]"), "File2=bad\x1b[31m.bin\n");
     hostile.replace(hostile.find("Line1=Sample Suite 5.2"), 22, "Line1=\x1b]0;pwned\x07Suite");
-    hostile.replace(hostile.find("Info Size=3 files"), 17, "Info Size=\x1b[2J5 MB\xC2\x9B");
+    hostile.replace(hostile.find("Info Size=3 files"), 17, "Info Size=\x1b[2J5 MB\xC2\x9B\xE2\x80\xAE");
     ServeInfo(hostile);
     for (const int columns : {0, 200}) {  // plain lines for a log, then the progress line
         mLog.str("");
@@ -218,7 +218,8 @@ TEST_F(SilentMode, ServerTextNeverReachesTheTerminalRaw)
             EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << columns << ": " << out;
         EXPECT_EQ(out.find("\xC2\x9B"), std::string::npos) << out;
         EXPECT_NE(out.find("?]0;pwned?Suite\n"), std::string::npos) << out;
-        EXPECT_NE(out.find("?[2J5 MB?\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("?[2J5 MB??\n"), std::string::npos) << out;
+        EXPECT_EQ(out.find("\xE2\x80\xAE"), std::string::npos) << out;
         EXPECT_NE(out.find("refusing file name bad?[31m.bin: it holds a control character"),
                   std::string::npos)
             << out;
@@ -345,6 +346,13 @@ TProgressLine Figures(const std::string& aName, double aFileLeftMs = 62000, doub
 const std::string kLongName = "release-disc-image-part-07.bin";  // 30 characters
 const std::string kAccented = Repeat("\xC3\xA9", 40) + ".bin";   // 44 characters, 84 bytes
 const std::string kWide = Repeat("\xE6\xBC\xA2", 20) + ".bin";   // 24 characters, 44 cells
+// Two cells each, from symbol, emoji and historic blocks: U+2614, U+26A1,
+// U+2B50, U+4DC0, U+1F200, U+1F680, U+1FA70, Tangut U+17000, Kana U+1B000.
+const std::string kNineWide =
+    "\xE2\x98\x94\xE2\x9A\xA1\xE2\xAD\x90\xE4\xB7\x80\xF0\x9F\x88\x80\xF0\x9F\x9A\x80\xF0\x9F\xA9\xB0"
+    "\xF0\x97\x80\x80\xF0\x9B\x80\x80";
+const std::string kFirstTwoWide = "\xE2\x98\x94\xE2\x9A\xA1";
+const std::string kSymbols = kNineWide + kNineWide + kFirstTwoWide + ".bin";  // 24 characters, 44 cells
 
 // Cells as the C library counts them under a UTF-8 locale: a second opinion
 // on the line's own count.
@@ -394,6 +402,8 @@ const ProgressLineCase kProgressLineCases[] = {
      "3/12 ..." + Repeat("\xE6\xBC\xA2", 6) + ".bin  total 12.34 %"},
     {"wide_characters_at_eighty", 80, Figures(kWide),
      "3/12 ..." + Repeat("\xE6\xBC\xA2", 11) + ".bin  file 45.20 %  total 12.34 % (00:10:00 left)"},
+    {"symbols_and_emoji_take_two_cells", 80, Figures(kSymbols),
+     "3/12 ..." + kNineWide + kFirstTwoWide + ".bin  file 45.20 %  total 12.34 % (00:10:00 left)"},
     {"combining_marks_take_none", 40, Figures(Repeat("e\xCC\x81", 20) + ".bin"),
      "3/12 ..." + Repeat("e\xCC\x81", 12) + ".bin  total 12.34 %"},
     {"total_percent_not_a_number",

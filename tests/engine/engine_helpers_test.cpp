@@ -8,6 +8,7 @@
 #include "engine/progress_figures.h"
 #include "engine/safe_path.h"
 #include "engine/thread_downloads.h"
+#include "platform/text.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/scratch_folder.h"
 
@@ -105,12 +106,73 @@ TEST_F(FolderTest, NamesWithControlCharactersAreRefused)
          "2J.bin",
          false},                // C1 in UTF-8
         {"c1\x81.bin", false},  // C1 in Windows-1252
+        // Bidirectional controls turn the text around: "exe.txt" shown for
+        // "\u202Etxt.exe".
+        {"rlo\xE2\x80\xAEtxt.exe", false},
+        {"lre\xE2\x80\xAA.bin", false},
+        {"lrm\xE2\x80\x8E.bin", false},
+        {"rlm\xE2\x80\x8F.bin", false},
+        {"lri\xE2\x81\xA6.bin", false},
+        {"pdi\xE2\x81\xA9.bin", false},
+        {"zwj\xE2\x80\x8D.bin", true},   // U+200D joins emoji; it turns nothing round
+        {"dash\xE2\x80\x94.bin", true},  // U+2014
+        {"ellipsis\xE2\x80\xA6.bin", true},
     };
     for (const auto& [name, safe] : cases) {
         EXPECT_EQ(JoinInside(dest, name).has_value(), safe) << name;
         EXPECT_EQ(JoinInside(dest, "sub/" + name).has_value(), safe) << name;
         EXPECT_EQ(IsPlainFileName(name), safe) << name;
     }
+}
+
+TEST(ShownText, BidirectionalControlsAreReplaced)
+{
+    struct TextCase {
+        std::string text;
+        std::string shown;
+        bool control;
+    };
+    const TextCase cases[] = {
+        {"invoice\xE2\x80\xAEgpj.exe", "invoice?gpj.exe", true},  // U+202E: reads "invoiceexe.jpg"
+        {"\xE2\x80\xAA\xE2\x80\xAB\xE2\x80\xAC\xE2\x80\xAD", "????", true},
+        {"\xE2\x80\x8E\xE2\x80\x8F", "??", true},
+        {"\xE2\x81\xA6\xE2\x81\xA7\xE2\x81\xA8\xE2\x81\xA9", "????", true},
+        // Their neighbours U+200D, U+2065, U+206A... stay.
+        {"\xE2\x80\x8D\xE2\x81\xA5\xE2\x81\xAA", "\xE2\x80\x8D\xE2\x81\xA5\xE2\x81\xAA", false},
+        {"cut\xE2\x80", "cut\xC3\xA2\xE2\x82\xAC", false},  // not UTF-8: Windows-1252 letters
+    };
+    for (const auto& [text, shown, control] : cases) {
+        EXPECT_EQ(PrintableText(text), shown) << text;
+        EXPECT_EQ(HasControlCharacter(text), control) << text;
+    }
+}
+
+TEST_F(FolderTest, HiddenNamesAreRefused)
+{
+    const std::string dest = (mDir / "dest").string();
+    struct NameCase {
+        std::string name;
+        const char* reason;  // "" for a name JoinInside takes
+    };
+    const NameCase cases[] = {
+        {"setup.exe.rename", ""},
+        {"v1..2.bin", ""},
+        {"sub/data.cab", ""},
+        {".bashrc", "it names a hidden file or folder"},
+        {".ssh/authorized_keys", "it names a hidden file or folder"},
+        {"sub/.hidden", "it names a hidden file or folder"},
+        {"..", "it leads outside the destination folder"},
+        {"sub/../x", "it leads outside the destination folder"},
+        {"bidi\xE2\x80\xAEnib.exe", "it holds a control character"},
+    };
+    for (const auto& [name, reason] : cases) {
+        EXPECT_EQ(JoinInside(dest, name).has_value(), *reason == '\0') << name;
+        if (*reason != '\0') {
+            EXPECT_EQ(RefusedNameReason(name), reason) << name;
+        }
+    }
+    EXPECT_FALSE(IsPlainFileName(".downloader"));
+    EXPECT_TRUE(IsPlainFileName("downloader.new"));
 }
 
 TEST_F(FolderTest, RenameDownloadedReplacesTheShorterName)

@@ -12,9 +12,11 @@
 namespace {
 
 const std::string kWizard = "#!/bin/sh\nexit 0\n";
-const std::string kRefusal =
-    "newer wizard downloader-new not fetched: a wizard without a signing key starts a"
-    " newer one only when it and the info file come over https or from local files";
+const std::string kRefusal = "newer wizard downloader-new not fetched: ";
+const std::string kOverHttp =
+    "a wizard without a signing key starts a newer one only when it and the info file"
+    " come over https or from local files";
+const std::string kLocalFromWeb = ": an info file from the web may name only web addresses";
 
 struct SourceCase {
     const char* name;
@@ -62,7 +64,11 @@ TEST_P(UnsignedUpdate, NewerWizardStartsOnlyWhenNothingCameOverPlainHttp)
         EXPECT_EQ(mLaunches[0].path, fetched.string());
         return;
     }
-    EXPECT_EQ(mData.UpdateRefused(), kRefusal);
+    // A web info file may not name a local wizard at all, key or no key.
+    const bool localFromWeb = GetParam().localWizard && !GetParam().localInfo;
+    EXPECT_EQ(mData.UpdateRefused(), localFromWeb
+                                         ? kRefusal + "refusing location " + wizardFolder + kLocalFromWeb
+                                         : kRefusal + kOverHttp);
     EXPECT_EQ(mServer.RequestCount("/wiz/downloader-new"), 0u) << "not even fetched";
     EXPECT_FALSE(std::filesystem::exists(fetched));
     // The release goes on with this wizard.

@@ -165,7 +165,7 @@ const NameCase kNameCases[] = {
      "donn\xC3\xA9"
      "es.cab",
      false},
-    {"hidden", ".hidden", false},
+    {"hidden", ".hidden", true},
     {"rename_suffix", "Setup.exe.rename", false},
     {"empty", "", true},
     {"leading_blank", " a.cab", true},
@@ -175,8 +175,10 @@ const NameCase kNameCases[] = {
     {"backslash", "sub\\a.cab", true},
     {"dot_dot", "..", true},
     {"dot_dot_inside", "setup..old.bin", false},
-    {"dot_dot_ends", "..a..", false},
-    {"three_dots", "...", false},
+    {"dot_dot_ends", "a..", false},
+    // A leading dot makes a hidden name, which the wizard refuses.
+    {"dot_dot_starts", "..a..", true},
+    {"three_dots", "...", true},
     {"dot", ".", true},
     {"rename_only", ".rename", true},
     // The wizard cannot move these to "." and "..".

@@ -33,6 +33,7 @@ protected:
         WriteFileBytes(mRelease / "sub" / "inner.cab", "x");
         WriteFileBytes(mDir / "outside.txt", "secret");
         fs::create_symlink(mDir / "outside.txt", mRelease / "link.cab");
+        WriteFileBytes(mRelease / ".DS_Store", "x");  // which the wizard would refuse
     }
 
     // Runs the tool with a shell; returns its exit status, output in aOutput.
@@ -78,6 +79,7 @@ TEST_F(PublishTool, WritesTheInfoFileAndRefusesBadReleases)
         << output;
     EXPECT_EQ(ReadFileBytes(info), kToolInfo);
     EXPECT_NE(output.find("link.cab"), std::string::npos) << output;
+    EXPECT_NE(output.find("not listed: .DS_Store (a hidden file)"), std::string::npos) << output;
     // The same to standard output, with the "--option=value" form.
     fs::remove(info);
     ASSERT_EQ(Run("--base-url=http://example.test/r --setup=Setup.exe --title='Sample Suite' "

@@ -89,6 +89,8 @@ Framing FrameReply(const Reply& aReply, const RequestSeen& aRequest)
     const std::uint64_t from = std::stoull(firstByte);
     if (from >= total)
         return Framing{416, 0, 0, "bytes */" + std::to_string(total)};
+    if (!aReply.contentRange.empty())
+        return Framing{206, from, total - from, aReply.contentRange};
     return Framing{206, from, total - from,
                    "bytes " + std::to_string(from) + "-" + std::to_string(total - 1) + "/"
                        + std::to_string(total)};

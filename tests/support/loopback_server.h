@@ -54,6 +54,7 @@ struct Reply {
     std::string etag;                        // sent as ETag when not empty (quotes included)
     std::string lastModified;                // sent as Last-Modified when not empty
     bool ranges = true;                      // false: Range is ignored, the whole body is sent
+    std::string contentRange;                // sent as a 206's Content-Range instead of the true one
 };
 
 // One request as it arrived; header values are "" when the header was absent.
