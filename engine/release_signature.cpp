@@ -63,15 +63,8 @@ std::optional<std::uint64_t> TrustedCommentTimestamp(std::string_view aComment)
     if (!aComment.starts_with(kPrefix))
         return std::nullopt;
     aComment.remove_prefix(kPrefix.size());
-    std::uint64_t seconds = 0;
-    std::size_t digits = 0;
-    for (; digits < aComment.size() && aComment[digits] >= '0' && aComment[digits] <= '9'; ++digits) {
-        const auto digit = static_cast<std::uint64_t>(aComment[digits] - '0');
-        if (seconds > (UINT64_MAX - digit) / 10)
-            return std::nullopt;
-        seconds = seconds * 10 + digit;
-    }
-    if (digits == 0 || (digits < aComment.size() && aComment[digits] != ' ' && aComment[digits] != '\t'))
+    const std::optional<std::uint64_t> seconds = TakeDecimal(aComment);
+    if (!seconds || (!aComment.empty() && aComment.front() != ' ' && aComment.front() != '\t'))
         return std::nullopt;
     return seconds;
 }

@@ -70,14 +70,7 @@ std::uint64_t NumberOfValue(const TRegValue* aValue)
 {
     if (aValue == nullptr || (aValue->type != REG_SZ && aValue->type != REG_EXPAND_SZ))
         return 0;
-    const std::string text = TextOfValue(*aValue);
-    std::uint64_t number = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9' || number > (UINT64_MAX - static_cast<unsigned>(c - '0')) / 10)
-            return 0;
-        number = number * 10 + static_cast<unsigned>(c - '0');
-    }
-    return number;
+    return WholeDecimal(TextOfValue(*aValue)).value_or(0);
 }
 
 }  // namespace

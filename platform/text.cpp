@@ -87,6 +87,28 @@ bool StartsWithNoCase(std::string_view aText, std::string_view aLowerPrefix)
     return true;
 }
 
+std::optional<std::uint64_t> TakeDecimal(std::string_view& aText)
+{
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (; digits < aText.size() && aText[digits] >= '0' && aText[digits] <= '9'; ++digits) {
+        const auto digit = static_cast<std::uint64_t>(aText[digits] - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    if (digits == 0)
+        return std::nullopt;
+    aText.remove_prefix(digits);
+    return value;
+}
+
+std::optional<std::uint64_t> WholeDecimal(std::string_view aText)
+{
+    const auto value = TakeDecimal(aText);
+    return value && aText.empty() ? value : std::nullopt;
+}
+
 bool IsValidUtf8(std::string_view aBytes)
 {
     std::size_t i = 0;

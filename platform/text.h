@@ -1,6 +1,8 @@
 #pragma once
 // Text rules shared by every layer. Texts are UTF-8 std::string throughout.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +21,13 @@ char LowerAscii(char aChar);
 // Removes leading and trailing spaces and tabs only (the blanks of INI and
 // registry export lines).
 std::string_view TrimSpacesAndTabs(std::string_view aText);
+
+// The decimal number aText starts with, removed from aText; nothing, and
+// aText as it was, when it starts with no digit or the number does not fit
+// 64 bits. Server and file text: no sign, no blanks, no other base.
+std::optional<std::uint64_t> TakeDecimal(std::string_view& aText);
+// aText as a decimal number of digits only; nothing for anything else.
+std::optional<std::uint64_t> WholeDecimal(std::string_view aText);
 
 bool IsValidUtf8(std::string_view aBytes);
 

@@ -18,24 +18,6 @@ bool IsQuotedTag(std::string_view aTag)
     return true;
 }
 
-// The decimal number that aText starts with, removed from aText; nothing
-// when there is no digit or the number does not fit 64 bits.
-std::optional<std::uint64_t> TakeNumber(std::string_view& aText)
-{
-    std::uint64_t value = 0;
-    std::size_t digits = 0;
-    for (; digits < aText.size() && aText[digits] >= '0' && aText[digits] <= '9'; ++digits) {
-        const auto digit = static_cast<std::uint64_t>(aText[digits] - '0');
-        if (value > (UINT64_MAX - digit) / 10)
-            return std::nullopt;
-        value = value * 10 + digit;
-    }
-    if (digits == 0)
-        return std::nullopt;
-    aText.remove_prefix(digits);
-    return value;
-}
-
 bool TakeChar(std::string_view& aText, char aChar)
 {
     if (aText.empty() || aText.front() != aChar)
@@ -73,16 +55,16 @@ std::optional<TContentRange> ParseContentRange(std::string_view aContentRange)
         return std::nullopt;
     std::string_view rest = aContentRange.substr(kUnit.size());
     TContentRange range;
-    const auto first = TakeNumber(rest);
+    const auto first = TakeDecimal(rest);
     if (!first || !TakeChar(rest, '-'))
         return std::nullopt;
-    const auto last = TakeNumber(rest);
+    const auto last = TakeDecimal(rest);
     if (!last || !TakeChar(rest, '/'))
         return std::nullopt;
     range.first = *first;
     range.last = *last;
     if (rest != "*") {
-        range.total = TakeNumber(rest);
+        range.total = TakeDecimal(rest);
         if (!range.total || !rest.empty())
             return std::nullopt;
     }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 #include "engine/destination_folder.h"
@@ -144,6 +146,34 @@ TEST(ShownText, BidirectionalControlsAreReplaced)
     for (const auto& [text, shown, control] : cases) {
         EXPECT_EQ(PrintableText(text), shown) << text;
         EXPECT_EQ(HasControlCharacter(text), control) << text;
+    }
+}
+
+// Sizes, signing times, range ends and settings numbers come from servers and
+// files: digits only, and every value up to 2^64 - 1 exactly.
+TEST(ServerNumbers, DecimalsAreDigitsOnlyAndFit64Bits)
+{
+    struct DecimalCase {
+        std::string text;
+        std::optional<std::uint64_t> taken;
+        std::string rest;  // after the number, or all of it when none is taken
+    };
+    const DecimalCase cases[] = {
+        {"0", 0, ""},
+        {"100-199/200", 100, "-199/200"},
+        {"18446744073709551615", UINT64_MAX, ""},
+        {"18446744073709551616", std::nullopt, "18446744073709551616"},
+        {"99999999999999999999", std::nullopt, "99999999999999999999"},
+        {"", std::nullopt, ""},
+        {"+5", std::nullopt, "+5"},
+        {" 5", std::nullopt, " 5"},
+        {"0x10", 0, "x10"},
+    };
+    for (const auto& [text, taken, rest] : cases) {
+        std::string_view view = text;
+        EXPECT_EQ(TakeDecimal(view), taken) << text;
+        EXPECT_EQ(view, rest) << text;
+        EXPECT_EQ(WholeDecimal(text), rest.empty() ? taken : std::nullopt) << text;
     }
 }
 
