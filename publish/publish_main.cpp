@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "components/file_digests.h"
+#include "downloader_version.h"
 #include "publish/info_file_writer.h"
 #include "publish/output_file.h"
 #include "publish/release_folder.h"
@@ -77,6 +78,7 @@ folders are left out.
                         file: runs "minisign -S", which writes FILE.minisig beside
                         the -o FILE (minisign asks for the key's password itself)
   --help                show this text
+  --version             show the version
 
 Every file is listed with its SHA-256 too ([Checksum256]); a wizard with a
 built-in key checks it beside the SHA-1, one without a key ignores it.
@@ -99,6 +101,7 @@ struct UsageError : std::runtime_error {
 struct TOptions {
     bool serve = false;
     bool help = false;
+    bool version = false;
     std::string folder;
     std::string output;
     std::optional<int> port;
@@ -182,6 +185,8 @@ TOptions ParseArguments(int aArgc, char** aArgv)
         };
         if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else if (const auto text = texts.find(name); text != texts.end()) {
             *text->second = takeValue();
         } else if (name == "--order") {
@@ -205,7 +210,7 @@ TOptions ParseArguments(int aArgc, char** aArgv)
             positional.push_back(args[i]);
         }
     }
-    if (options.help)
+    if (options.help || options.version)
         return options;
     if (positional.size() != 1)
         throw UsageError("give exactly one RELEASE_DIR");
@@ -375,6 +380,10 @@ int main(int aArgc, char** aArgv)
         const TOptions options = ParseArguments(aArgc, aArgv);
         if (options.help) {
             std::cout << kUsage;
+            return 0;
+        }
+        if (options.version) {
+            std::cout << "downloader-publish " << kDownloaderVersion << '\n';
             return 0;
         }
         return options.serve ? Serve(options) : Publish(options);
