@@ -135,9 +135,10 @@ unpack() {
 
 # The window program needs the GPU libraries that the bundle leaves to the
 # system; without one the loader's own line would name no package and blame
-# downloader. The system's loader lists what it cannot find.
+# downloader. The system's loader, tracing as ldd has it do, lists every
+# library it cannot find.
 check_window_libraries() {
-    missing=$("$loader" --list "$target/downloader-window" 2>/dev/null |
+    missing=$(LD_TRACE_LOADED_OBJECTS=1 "$loader" "$target/downloader-window" 2>/dev/null |
         while read -r name arrow where rest; do
             [ "$arrow $where" = "=> not" ] && printf '%s ' "$name"
         done)
