@@ -18,6 +18,44 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/downloader.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/downloader.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/completions/downloader
+              ${PROJECT_SOURCE_DIR}/resources/completions/downloader-publish
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
+# The software centre's entry: its release list is the changelog's newest
+# entry, so that the version, the date and the notes are written once.
+file(STRINGS ${PROJECT_SOURCE_DIR}/resources/debian/changelog.in changelog_lines)
+set(DOWNLOADER_RELEASE_NOTES "")
+set(DOWNLOADER_RELEASE_DATE "")
+foreach(line IN LISTS changelog_lines)
+  if(line MATCHES "^  \\* (.*)$")
+    string(REPLACE "&" "&amp;" note "${CMAKE_MATCH_1}")
+    string(REPLACE "<" "&lt;" note "${note}")
+    string(APPEND DOWNLOADER_RELEASE_NOTES "<p>${note}</p>")
+  elseif(line MATCHES "^ -- .*  [A-Z][a-z][a-z], ([0-9]+) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+    set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+    list(FIND months ${CMAKE_MATCH_2} month)
+    math(EXPR month "${month} + 1")
+    string(LENGTH "${CMAKE_MATCH_1}" day_digits)
+    set(day "${CMAKE_MATCH_1}")
+    if(day_digits EQUAL 1)
+      set(day "0${day}")
+    endif()
+    if(month LESS 10)
+      set(month "0${month}")
+    endif()
+    set(DOWNLOADER_RELEASE_DATE "${CMAKE_MATCH_3}-${month}-${day}")
+    break()  # only the newest entry
+  endif()
+endforeach()
+if(DOWNLOADER_RELEASE_DATE STREQUAL "" OR DOWNLOADER_RELEASE_NOTES STREQUAL "")
+  message(FATAL_ERROR "resources/debian/changelog.in: no dated entry with notes at its top")
+endif()
+set(metainfo_id io.github.corvane.downloader)
+configure_file(${PROJECT_SOURCE_DIR}/resources/${metainfo_id}.metainfo.xml.in
+               ${PROJECT_BINARY_DIR}/metainfo/${metainfo_id}.metainfo.xml @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/metainfo/${metainfo_id}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # Debian ships man pages and changelogs compressed; -n leaves the name and
 # time out of the gzip header, so that two builds of one source give the same

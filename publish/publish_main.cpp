@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "components/file_digests.h"
+#include "downloader_version.h"
 #include "publish/info_file_writer.h"
 #include "publish/output_file.h"
 #include "publish/release_folder.h"
@@ -87,6 +88,7 @@ folders are left out.
                         ([General] Release); a wizard with a built-in key started
                         with a release number refuses the file for another one
   --help                show this text
+  --version             show the version
 
 Every file is listed with its SHA-256 too ([Checksum256]); a wizard with a
 built-in key checks it beside the SHA-1, one without a key ignores it.
@@ -110,6 +112,7 @@ struct UsageError : std::runtime_error {
 struct TOptions {
     bool serve = false;
     bool help = false;
+    bool version = false;
     std::string folder;
     std::string output;
     std::optional<int> port;
@@ -195,6 +198,8 @@ TOptions ParseArguments(int aArgc, char** aArgv)
         };
         if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else if (const auto text = texts.find(name); text != texts.end()) {
             *text->second = takeValue();
         } else if (name == "--order") {
@@ -218,7 +223,7 @@ TOptions ParseArguments(int aArgc, char** aArgv)
             positional.push_back(args[i]);
         }
     }
-    if (options.help)
+    if (options.help || options.version)
         return options;
     if (positional.size() != 1)
         throw UsageError("give exactly one RELEASE_DIR");
@@ -404,6 +409,10 @@ int main(int aArgc, char** aArgv)
         const TOptions options = ParseArguments(aArgc, aArgv);
         if (options.help) {
             std::cout << kUsage;
+            return 0;
+        }
+        if (options.version) {
+            std::cout << "downloader-publish " << kDownloaderVersion << '\n';
             return 0;
         }
         return options.serve ? Serve(options) : Publish(options);

@@ -80,6 +80,11 @@ std::string CancelWayName(CancelWay aWay)
     return "unknown";
 }
 
+void PrintTo(CancelWay aWay, std::ostream* aOut)
+{
+    *aOut << CancelWayName(aWay);
+}
+
 class WizardCancel : public WizardFlow, public ::testing::WithParamInterface<CancelWay> {};
 
 TEST_P(WizardCancel, StopsTheDownloadWithoutTheConnectionLine)

@@ -143,6 +143,12 @@ const MessageCase kMessages[] = {
     {"large", std::string(3 * 1024 * 1024 + 7, 'z')},
 };
 
+// Test output names the case, not a dump of its pointer and string bytes.
+void PrintTo(const MessageCase& aCase, std::ostream* aOut)
+{
+    *aOut << aCase.name;
+}
+
 class MinisignForms : public MinisignInterop,
                       public ::testing::WithParamInterface<std::tuple<MessageCase, bool>> {};
 
