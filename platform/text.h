@@ -51,5 +51,7 @@ bool HasControlCharacter(std::string_view aBytes);
 std::string PrintableText(std::string_view aBytes);
 
 // Unpaired surrogates become U+FFFD.
+// Appends aCode (a Unicode scalar value) in UTF-8.
+void AppendUtf8(std::string& aOut, char32_t aCode);
 std::string Utf16ToUtf8(std::u16string_view aText);
 std::u16string Utf8ToUtf16(std::string_view aText);

@@ -1,6 +1,7 @@
 // Cell widths against the C library's own reading of the Unicode data, for
 // every code point a name can hold.
 #include "console/terminal_cells.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
@@ -14,21 +15,7 @@ namespace {
 std::string Utf8(char32_t aCode)
 {
     std::string text;
-    if (aCode < 0x80) {
-        text += static_cast<char>(aCode);
-    } else if (aCode < 0x800) {
-        text += static_cast<char>(0xC0 | (aCode >> 6));
-        text += static_cast<char>(0x80 | (aCode & 0x3F));
-    } else if (aCode < 0x10000) {
-        text += static_cast<char>(0xE0 | (aCode >> 12));
-        text += static_cast<char>(0x80 | ((aCode >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (aCode & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | (aCode >> 18));
-        text += static_cast<char>(0x80 | ((aCode >> 12) & 0x3F));
-        text += static_cast<char>(0x80 | ((aCode >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (aCode & 0x3F));
-    }
+    AppendUtf8(text, aCode);
     return text;
 }
 
