@@ -1,5 +1,7 @@
 #include "app/hyperlink_label.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,10 +11,63 @@
 namespace {
 const QColor kLinkColour(0x00, 0x66, 0xcc);
 const QColor kHotLinkColour(0x00, 0x44, 0x99);
+
+// What a screen reader sees: a link named by its text that it can press.
+class TAccessibleHyperlink : public QAccessibleWidget {
+public:
+    explicit TAccessibleHyperlink(THyperlinkLabel* aLabel) : QAccessibleWidget(aLabel, QAccessible::Link) {}
+
+    QString text(QAccessible::Text aKind) const override
+    {
+        if (aKind == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return Label()->text();
+        return QAccessibleWidget::text(aKind);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.linked = true;
+        return state;
+    }
+    QStringList actionNames() const override
+    {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    QStringList keyBindingsForAction(const QString& aName) const override
+    {
+        if (aName == pressAction())
+            return {QStringLiteral("Space"), QStringLiteral("Return")};
+        return QAccessibleWidget::keyBindingsForAction(aName);
+    }
+    void doAction(const QString& aName) override
+    {
+        if (aName == pressAction() && widget()->isEnabled())
+            Label()->Activate();
+        else
+            QAccessibleWidget::doAction(aName);
+    }
+
+private:
+    THyperlinkLabel* Label() const { return static_cast<THyperlinkLabel*>(widget()); }
+};
+
+QAccessibleInterface* HyperlinkAccessible(const QString& aClassName, QObject* aObject)
+{
+    if (aClassName != QLatin1String(THyperlinkLabel::staticMetaObject.className()))
+        return nullptr;
+    auto* label = qobject_cast<THyperlinkLabel*>(aObject);
+    return label ? new TAccessibleHyperlink(label) : nullptr;
+}
+
 }  // namespace
 
-THyperlinkLabel::THyperlinkLabel(QWidget* aParent) : QLabel(aParent)
+THyperlinkLabel::THyperlinkLabel(QWidget* aParent) : TElidedLabel(QString(), aParent)
 {
+    static const bool kFactoryInstalled = [] {
+        QAccessible::installFactory(&HyperlinkAccessible);
+        return true;
+    }();
+    (void)kFactoryInstalled;
     // Plain text: the address comes from a server and must never be read as markup.
     setTextFormat(Qt::PlainText);
     setCursor(Qt::PointingHandCursor);
@@ -22,6 +77,11 @@ THyperlinkLabel::THyperlinkLabel(QWidget* aParent) : QLabel(aParent)
     linkFont.setUnderline(true);
     setFont(linkFont);
     SetHot(false);
+}
+
+void THyperlinkLabel::Activate()
+{
+    emit clicked();
 }
 
 void THyperlinkLabel::SetHot(bool aHot)
@@ -49,37 +109,41 @@ void THyperlinkLabel::mouseReleaseEvent(QMouseEvent* aEvent)
 
 void THyperlinkLabel::keyPressEvent(QKeyEvent* aEvent)
 {
-    if (aEvent->key() == Qt::Key_Space && aEvent->modifiers() == Qt::NoModifier) {
+    // Enter belongs to the focused link, not to the page's default button.
+    const int key = aEvent->key();
+    const bool plain = (aEvent->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter)) {
         aEvent->accept();
-        emit clicked();
+        Activate();
         return;
     }
-    QLabel::keyPressEvent(aEvent);
+    TElidedLabel::keyPressEvent(aEvent);
 }
 
 void THyperlinkLabel::enterEvent(QEnterEvent* aEvent)
 {
     SetHot(true);
-    QLabel::enterEvent(aEvent);
+    TElidedLabel::enterEvent(aEvent);
 }
 
 void THyperlinkLabel::leaveEvent(QEvent* aEvent)
 {
     SetHot(false);
     mPressed = false;
-    QLabel::leaveEvent(aEvent);
+    TElidedLabel::leaveEvent(aEvent);
 }
 
 void THyperlinkLabel::paintEvent(QPaintEvent* aEvent)
 {
-    QLabel::paintEvent(aEvent);
+    TElidedLabel::paintEvent(aEvent);
     if (!hasFocus())
         return;
     // Show where the keyboard is, around the text only.
     QPainter painter(this);
     QStyleOptionFocusRect option;
     option.initFrom(this);
-    const int width = qMin(fontMetrics().horizontalAdvance(text()) + 4, this->width());
+    const int width =
+        qMin(TextArea().left() + fontMetrics().horizontalAdvance(ShownText()) + 2, this->width());
     option.rect = QRect(0, 0, width, height());
     style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }

@@ -1,13 +1,17 @@
 #pragma once
 // A label that looks and acts like a web link: link colour, underlined, hand
-// cursor, activated by one click (or Space when it has the keyboard focus).
+// cursor, activated by one click, or Space or Enter when it has the keyboard
+// focus. Assistive technology sees a link with a press action.
 
-#include <QLabel>
+#include "app/elided_label.h"
 
-class THyperlinkLabel : public QLabel {
+class THyperlinkLabel : public TElidedLabel {
     Q_OBJECT
 public:
     explicit THyperlinkLabel(QWidget* aParent = nullptr);
+
+    // As a click: for the keys and for assistive technology.
+    void Activate();
 
 signals:
     void clicked();

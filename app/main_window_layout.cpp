@@ -8,12 +8,15 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <algorithm>
 
 #include "app/artwork.h"
+#include "app/elided_label.h"
 #include "app/hyperlink_label.h"
 #include "app/main_window.h"
 #include "app/string_table.h"
@@ -36,28 +39,8 @@ QFont WindowFont()
     return font;
 }
 
-// A one-line label that cuts a text too long for it with an ellipsis and
-// offers the whole text as its tooltip: texts from the server vary in length.
-class TElidedLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        const QRect area = contentsRect().adjusted(indent() > 0 ? indent() : 0, 0, 0, 0);
-        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
-        const QString tip = shown == text() ? QString() : text();
-        if (toolTip() != tip)
-            setToolTip(tip);
-        style()->drawItemText(&painter, area, static_cast<int>(alignment()), palette(), isEnabled(), shown,
-                              foregroundRole());
-    }
-};
-
-QLabel* AddLabel(QWidget* aParent, const char* aName, const QString& aText, QRect aGeometry,
-                 bool aBold = false)
+TElidedLabel* AddLabel(QWidget* aParent, const char* aName, const QString& aText, QRect aGeometry,
+                       bool aBold = false)
 {
     auto* label = new TElidedLabel(aText, aParent);
     label->setObjectName(QLatin1String(aName));
@@ -99,6 +82,26 @@ protected:
         QPainter painter(this);
         painter.setPen(QColor(0xdf, 0xdf, 0xdf));
         painter.drawLine(6, 0, width() - 7, 0);
+    }
+};
+
+// Most styles draw the default button's frame like a focus frame and show the
+// focus only once a key has moved it, so that two buttons look focused or
+// none. The focused button gets a dotted frame inside that nothing else has.
+class TVisibleFocusStyle : public QProxyStyle {
+public:
+    void drawControl(ControlElement aElement, const QStyleOption* aOption, QPainter* aPainter,
+                     const QWidget* aWidget) const override
+    {
+        QProxyStyle::drawControl(aElement, aOption, aPainter, aWidget);
+        if (aElement != CE_PushButton || !(aOption->state & State_HasFocus))
+            return;
+        aPainter->save();
+        QPen pen(aOption->palette.color(QPalette::ButtonText), 1, Qt::DotLine);
+        aPainter->setPen(pen);
+        aPainter->setBrush(Qt::NoBrush);
+        aPainter->drawRect(aOption->rect.adjusted(3, 3, -4, -4));
+        aPainter->restore();
     }
 };
 
@@ -174,10 +177,25 @@ void TfrmMain::BuildLayout()
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFont(WindowFont());
-    QPalette palette = this->palette();
+    // The page is white whatever the desktop's theme; its controls get the
+    // light palette that goes with it, every role set so that none of a dark
+    // theme's colours shows through.
+    QPalette palette(QColor(0xf0, 0xf0, 0xf0));
     palette.setColor(QPalette::Window, Qt::white);
     palette.setColor(QPalette::WindowText, Qt::black);
+    palette.setColor(QPalette::Base, Qt::white);
+    palette.setColor(QPalette::Text, Qt::black);
+    palette.setColor(QPalette::ButtonText, Qt::black);
+    palette.setColor(QPalette::Highlight, QColor(0x00, 0x78, 0xd7));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::ToolTipBase, QColor(0xff, 0xff, 0xdc));
+    palette.setColor(QPalette::ToolTipText, Qt::black);
+    palette.setColor(QPalette::PlaceholderText, QColor(0x80, 0x80, 0x80));
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
     setPalette(palette);
     setAutoFillBackground(true);
 
@@ -232,8 +250,10 @@ void TfrmMain::BuildLayout()
     txtFolder = new QLineEdit(page);
     txtFolder->setObjectName(QStringLiteral("txtFolder"));
     txtFolder->setGeometry(editLeft, 94, 401 - editLeft, 21);
+    destination->setBuddy(txtFolder);  // names the field for screen readers
     btBrowse = new QPushButton(QLatin1String(strings::kBrowseButton), page);
     btBrowse->setObjectName(QStringLiteral("btBrowse"));
+    btBrowse->setAccessibleName(QLatin1String(strings::kBrowseForFolderName));
     btBrowse->setGeometry(402, 93, 23, 23);
     btBrowse->setAutoDefault(false);
     bar = new TButtonBar(page);
@@ -251,17 +271,21 @@ void TfrmMain::BuildLayout()
     page = AddPage(PC, "tbDownload");
     AniDownloading = AddPicture(page, "AniDownloading", TArtKind::Downloading);
     AddLine(page, "Label2", QLatin1String(strings::kDownloadingHeading), 16, true);
-    lblFile =
+    TElidedLabel* fileName =
         AddLabel(page, "lblFile", QLatin1String(strings::kFilePlaceholder), QRect(80, 34, 357, kLineHeight));
+    fileName->SetElideMode(Qt::ElideMiddle);  // file names differ at their ends
+    lblFile = fileName;
     QLabel* currentFile =
         AddLabel(page, "Label15", QLatin1String(strings::kCurrentFileLabel), QRect(5, 60, 84, kLineHeight));
     edNumber = AddPercentLabel(page, "edNumber", 60);
     pbFile = AddProgressBar(page, "pbFile", 59);
+    pbFile->setAccessibleName(QLatin1String(strings::kCurrentFileName));
     edNumberLeft = AddTimeLeftLabel(page, "edNumberLeft", 78);
     QLabel* totalDownload =
         AddLabel(page, "Label16", QLatin1String(strings::kTotalDownloadLabel), QRect(5, 93, 84, kLineHeight));
     edTotal = AddPercentLabel(page, "edTotal", 93);
     pbAll = AddProgressBar(page, "pbAll", 92);
+    pbAll->setAccessibleName(QLatin1String(strings::kTotalDownloadName));
     edTotalLeft = AddTimeLeftLabel(page, "edTotalLeft", 110);
     {
         // Laid out for a narrow font: with a wider one the captions and
@@ -316,6 +340,12 @@ void TfrmMain::BuildLayout()
             button->setDefault(true);  // drawn as the page's default button
 
     PC->setCurrentIndex(tbDestino);
+
+    // Made after the pages, so that it outlives their buttons.
+    auto* focusStyle = new TVisibleFocusStyle;
+    focusStyle->setParent(this);
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setStyle(focusStyle);
 
     // The same picture as the destination page serves as the window's icon.
     QIcon icon;

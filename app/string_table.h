@@ -70,4 +70,9 @@ inline constexpr const char* kEnd1Placeholder = "Please, click Install to start 
 inline constexpr const char* kEnd2Placeholder =
     "You can run the installation later running Setup.exe in destination folder.";
 
+// Names for assistive technology, where a control shows no text of its own.
+inline constexpr const char* kBrowseForFolderName = "Browse for folder";
+inline constexpr const char* kCurrentFileName = "Current file";
+inline constexpr const char* kTotalDownloadName = "Total download";
+
 }  // namespace strings
