@@ -17,6 +17,18 @@ namespace {
 constexpr mode_t kNewFileMode = 0666;  // less the umask, as fopen would
 constexpr int kUniqueNameTries = 100;
 
+// aPrefix and six random letters or digits: a name nobody can guess before
+// it is made.
+std::string RandomName(const std::string& aPrefix, std::random_device& aSource)
+{
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    std::string name = aPrefix;
+    for (int i = 0; i < 6; ++i)
+        name += kLetters[pick(aSource)];
+    return name;
+}
+
 [[noreturn]] void Refuse(const std::string& aVerb, const std::string& aName, const std::string& aReason)
 {
     throw std::runtime_error(aVerb + " " + aName + ": " + aReason);
@@ -140,13 +152,9 @@ UniqueFd TFolderHandle::OpenForReading(const std::string& aName) const
 
 UniqueFd TFolderHandle::CreateUnique(const std::string& aPrefix, std::string& aName) const
 {
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device source;
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
     for (int attempt = 0; attempt < kUniqueNameTries; ++attempt) {
-        std::string name = aPrefix;
-        for (int i = 0; i < 6; ++i)
-            name += kLetters[pick(source)];
+        const std::string name = RandomName(aPrefix, source);
         UniqueFd file{
             openat(mFd.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)};
         if (file) {
@@ -163,16 +171,12 @@ UniqueFd TFolderHandle::CreateBeside(const std::string& aName, const std::string
                                      std::string& aCreated,
                                      const std::function<bool(const std::string&)>& aTaken) const
 {
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     const TParent parent = ParentOf(aName, "cannot write");
     const auto slash = aName.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "" : aName.substr(0, slash + 1);
     std::random_device source;
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
     for (int attempt = 0; attempt < kUniqueNameTries; ++attempt) {
-        std::string leaf = aPrefix;
-        for (int i = 0; i < 6; ++i)
-            leaf += kLetters[pick(source)];
+        const std::string leaf = RandomName(aPrefix, source);
         if (aTaken && aTaken(folder + leaf))
             continue;
         UniqueFd file{openat(parent.fd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
