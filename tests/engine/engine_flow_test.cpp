@@ -157,7 +157,10 @@ TEST_F(EngineFlow, StalledTransferIsAbortedJustPastTheStallLimit)
     const std::uint32_t firstUpdate = mClock.load();
     mClock = firstUpdate + ThreadDownloads::kWorkerStallLimitMs;  // exactly the limit: not yet
     worker.mTickCheckTimer();
-    // Had the check aborted it, the file would take a second request.
+    // Had the check aborted it, the file would take a second request. The
+    // server must have reached its stall first: a resume sent before it
+    // counts for no stall, and the file would wait for good.
+    ASSERT_TRUE(Eventually([&] { return mServer.StallCount("/rel/data1.cab") == 1; }));
     mServer.ResumeStalled("/rel/data1.cab");
     ASSERT_TRUE(waitingFor("data2.cab"));
     EXPECT_EQ(mHost.Verified(), std::vector<std::string>{"data1.cab"});
